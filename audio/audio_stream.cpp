@@ -1,0 +1,195 @@
+#include "audio/audio_stream.h"
+
+#include <cstring>
+
+#include "app/app_context.h"
+#include "platform/heap.h"
+#include "platform/thread.h"
+
+namespace {
+
+AudioStream& Stream() { return App.Stream; }
+
+constexpr int32_t PumpPollMs = 5;
+constexpr int32_t StopPollMs = 10;
+constexpr int32_t FrameBytesOfPosition = 4;  // the play position counts frames of 4 bytes
+
+}  // namespace
+
+int32_t ConfigureAudioStream() {
+  AudioStream& s = Stream();
+  s.Channels = 2;
+  s.BitsPerSample = 16;
+  s.FrameBytes = s.BitsPerSample / 8 * s.Channels;
+  s.SampleRate = 44100;
+  s.BlockFrames = ((s.SampleRate * 20 / 1000) + 3) & ~3;
+  s.RingFrames = s.BlockFrames * 8;
+  s.BlockCount = s.RingFrames / s.BlockFrames;
+  s.RingBytes = s.RingFrames * s.FrameBytes;
+  s.SamplesPerTick = s.SampleRate / 50;
+  s.RingBuffer = nullptr;
+  s.Device = nullptr;
+  s.ResetCallback = nullptr;
+  s.SampleCallback = nullptr;
+  s.TickCallback = nullptr;
+  s.IdleCallback = nullptr;
+  s.TickCounter = 0;
+  s.StopRequested.store(0);
+  s.WriteBlock = 0;
+  s.PumpThreadId = 0;
+  s.PumpExited.store(0);
+  s.RingHeader = WaveHeader{};
+  s.OpenResult = -1;
+  s.PumpStarted = 0;
+  return 0;
+}
+
+int32_t SetResetCallback(ResetCallbackFn routine) {
+  if (!routine) return 0;
+  Stream().ResetCallback = routine;
+  return 1;
+}
+
+int32_t SetSampleCallback(SampleCallbackFn routine) {
+  if (!routine) return 0;
+  Stream().SampleCallback = routine;
+  return 1;
+}
+
+int32_t SetTickCallback(TickCallbackFn routine) {
+  if (!routine) return 0;
+  Stream().TickCallback = routine;
+  return 1;
+}
+
+int32_t SetIdleCallback(IdleCallbackFn routine) {
+  if (!routine) return 0;
+  Stream().IdleCallback = routine;
+  return 1;
+}
+
+int32_t SetStreamCallbacks(ResetCallbackFn reset, SampleCallbackFn sample, IdleCallbackFn idle,
+                           TickCallbackFn tick) {
+  SetResetCallback(reset);
+  SetSampleCallback(sample);
+  SetTickCallback(tick);
+  SetIdleCallback(idle);
+  return 0;
+}
+
+int32_t AllocateRing() {
+  AudioStream& s = Stream();
+  if (!s.RingBuffer)
+    s.RingBuffer = static_cast<char*>(HeapAllocZeroed(App.MemoryHeap, static_cast<size_t>(s.RingBytes)));
+  return 0;
+}
+
+int32_t ClearRing() {
+  AudioStream& s = Stream();
+  if (s.RingBuffer) std::memset(s.RingBuffer, 0, static_cast<size_t>(s.RingBytes));
+  return 0;
+}
+
+int32_t ReleaseRing() {
+  AudioStream& s = Stream();
+  if (s.RingBuffer) {
+    HeapRelease(App.MemoryHeap, s.RingBuffer);
+    s.RingBuffer = nullptr;
+  }
+  return 0;
+}
+
+int32_t RenderBlock() {
+  AudioStream& s = Stream();
+  char* frame = s.RingBuffer + static_cast<intptr_t>(s.WriteBlock) * s.BlockFrames * s.FrameBytes;
+  for (int32_t n = 0; n < s.BlockFrames; ++n) {
+    if (SampleCallbackFn sample = s.SampleCallback) sample(frame);
+    if (++s.TickCounter == s.SamplesPerTick) {
+      if (TickCallbackFn tick = s.TickCallback) tick();
+      s.TickCounter = 0;
+    }
+    frame += s.FrameBytes;
+  }
+  if (++s.WriteBlock >= s.BlockCount) s.WriteBlock = 0;
+  return 0;
+}
+
+int32_t StreamPump(intptr_t) {
+  AudioStream& s = Stream();
+  const WaveOutOps* device = CurrentWaveOut();
+  s.PumpExited.store(0);
+  uint32_t playedBytes = 0;  // kept when a position query fails
+  while (s.StopRequested.load() == 0) {
+    device->GetPositionBytes(s.Device, &playedBytes);
+    const int32_t playFrame = static_cast<int32_t>((playedBytes / FrameBytesOfPosition) % static_cast<uint32_t>(s.RingFrames));
+    const int32_t playBlock = playFrame / s.BlockFrames;
+    while (s.WriteBlock != playBlock) RenderBlock();
+    if (IdleCallbackFn idle = s.IdleCallback) idle();
+    SleepMs(PumpPollMs);
+  }
+  s.PumpExited.store(1);
+  return 0;
+}
+
+int32_t OpenAudioStream() {
+  AudioStream& s = Stream();
+  const WaveOutOps* device = CurrentWaveOut();
+  if (ResetCallbackFn reset = s.ResetCallback) reset();
+  AllocateRing();
+  ClearRing();
+
+  s.Device = nullptr;
+  WaveFormat format{};
+  format.FormatTag = WAVE_FORMAT_PCM;
+  format.Channels = static_cast<uint16_t>(s.Channels);
+  format.SamplesPerSec = static_cast<uint32_t>(s.SampleRate);
+  format.AvgBytesPerSec = static_cast<uint32_t>(s.SampleRate * s.FrameBytes);
+  format.BlockAlign = static_cast<uint16_t>(s.FrameBytes);
+  format.BitsPerSample = static_cast<uint16_t>(s.BitsPerSample);
+  format.ExtraSize = 0;
+  if (!s.RingBuffer || device->Open(&s.Device, &format) != 0) {
+    s.Device = nullptr;
+    return s.OpenResult = 1;
+  }
+
+  s.RingHeader.Data = s.RingBuffer;
+  s.RingHeader.BufferLength = static_cast<uint32_t>(s.RingBytes);
+  s.RingHeader.BytesRecorded = 0;
+  s.RingHeader.User = 0;
+  s.RingHeader.Flags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+  s.RingHeader.Loops = 0xFFFFFFFFu;
+  s.RingHeader.Next = nullptr;
+  if (device->PrepareHeader(s.Device, &s.RingHeader) != 0) return s.OpenResult = 2;
+  if (device->Write(s.Device, &s.RingHeader) != 0) return s.OpenResult = 3;
+
+  s.WriteBlock = 0;
+  s.TickCounter = 0;
+  s.StopRequested.store(0);
+  RequestFineTimer();
+  s.PumpThreadId = StartThread(StreamPump, 0);
+  if (s.PumpThreadId != 0) {
+    s.PumpStarted = 1;
+    RaiseThreadPriority(s.PumpThreadId);
+  }
+  return s.OpenResult = 0;
+}
+
+int32_t StopAudioStream() {
+  AudioStream& s = Stream();
+  const WaveOutOps* device = CurrentWaveOut();
+  s.StopRequested.store(1);
+  if (s.PumpStarted) {
+    while (s.PumpExited.load() != 1) SleepMs(StopPollMs);
+    JoinThread(s.PumpThreadId);
+    s.PumpStarted = 0;
+  }
+  s.PumpThreadId = 0;
+  if (s.Device) {
+    device->Reset(s.Device);
+    device->UnprepareHeader(s.Device, &s.RingHeader);
+    device->Close(s.Device);
+    s.Device = nullptr;
+  }
+  ReleaseRing();
+  return 0;
+}

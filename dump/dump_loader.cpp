@@ -1,0 +1,69 @@
+#include "dump/dump_loader.h"
+
+#include <string>
+
+#include "app/app_context.h"
+#include "dump/text.h"
+#include "dump/text_file.h"
+#include "platform/heap.h"
+#include "platform/thread.h"
+
+int32_t ConfigureDump() {
+  App.DumpFileName = "music\\dump.txt";
+  App.FrameIndex.store(0, std::memory_order_relaxed);
+  App.FrameCount = 0;
+  App.RegisterDump = static_cast<int32_t*>(
+      HeapAllocZeroed(App.Heap, sizeof(int32_t) * static_cast<size_t>(DumpRowCount) * MaxDumpFrames));
+  return 0;
+}
+
+namespace {
+
+int32_t HexDigit(int32_t code) {
+  int32_t digit = code - 48;
+  return digit > 9 ? digit - 7 : digit;
+}
+
+}  // namespace
+
+int32_t HexByte(std::string_view field) {
+  const std::string upper = UpperCase(field);
+  return HexDigit(CharCode(upper)) * 16 + HexDigit(CharCode(RightChars(upper, 1)));
+}
+
+int32_t HexPair(std::string_view low, std::string_view high) {
+  if (TextLength(high) >= 1) return HexByte(high) * 256 + HexByte(low);
+  return HexByte(low);
+}
+
+int32_t LoadDumpFile(const char* path) {
+  TextFile* file = OpenTextFile(path);
+  if (!file) return -1;
+  int32_t* dump = App.RegisterDump;
+  while (App.FrameCount < MaxDumpFrames && !AtEndOfFile(file)) {
+    const std::string line = TrimSpaces(ReadLine(file));
+    if (line.empty()) continue;
+    const int32_t f = App.FrameCount;
+    std::string field[15];
+    for (int32_t i = 1; i <= 14; ++i) field[i] = TextField(line, i, " ");
+    dump[DumpIndex(0, f)] = HexPair(field[1], field[2]);
+    dump[DumpIndex(1, f)] = HexPair(field[3], field[4]);
+    dump[DumpIndex(2, f)] = HexPair(field[5], field[6]);
+    dump[DumpIndex(3, f)] = HexByte(field[7]);
+    dump[DumpIndex(4, f)] = HexByte(field[8]);
+    dump[DumpIndex(5, f)] = HexByte(field[9]);
+    dump[DumpIndex(6, f)] = HexByte(field[10]);
+    dump[DumpIndex(7, f)] = HexByte(field[11]);
+    dump[DumpIndex(8, f)] = HexPair(field[12], field[13]);
+    dump[DumpIndex(9, f)] = HexByte(field[14]);
+    App.FrameCount = f + 1;
+  }
+  CloseTextFile(file);
+  return 0;
+}
+
+int32_t DumpLoader() {
+  SleepMs(LoadDelayMs);
+  LoadDumpFile(App.DumpFileName);
+  return 0;
+}

@@ -1,0 +1,28 @@
+// The register dump: one text line per 50 Hz frame, fourteen hex fields R0..R13, loaded whole
+// at start-up into RegisterDump (row r = register group r, one column per frame).
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+constexpr int32_t DumpRowCount = 11;      // groups 0..9, and one row that is never used
+constexpr int32_t MaxDumpFrames = 32787;  // columns; FrameCount never exceeds it
+constexpr int32_t LoadDelayMs = 30;       // pause before the load starts
+
+// Start-up: DumpFileName "music\dump.txt", FrameIndex and FrameCount 0, and the zero-filled
+// RegisterDump of DumpRowCount x MaxDumpFrames values. Returns 0.
+int32_t ConfigureDump();
+// Element (row, frame) of the RegisterDump.
+inline int32_t DumpIndex(int32_t row, int32_t frame) { return row * MaxDumpFrames + frame; }
+
+// Sleeps LoadDelayMs, then loads DumpFileName. A file that cannot be opened loads nothing.
+// Always 0.
+int32_t DumpLoader();
+// Loads path into RegisterDump and FrameCount without the delay: -1 when the file cannot be
+// opened (FrameCount untouched), else 0. Lines past MaxDumpFrames frames are not read.
+int32_t LoadDumpFile(const char* path);
+
+// Value of one field: digit(first char) * 16 + digit(last char) after upper-casing, where a
+// digit is code - 48, less a further 7 above 9. Any text gives some value; empty gives -816.
+int32_t HexByte(std::string_view field);
+// high * 256 + low when the high field has characters, else HexByte(low).
+int32_t HexPair(std::string_view low, std::string_view high);
