@@ -4,37 +4,71 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+#if defined(_WIN32)
+#include <windows.h>
+#elif defined(__linux__)
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+#include "platform/thread_list.h"
+
 namespace {
 std::mutex ThreadListLock;
-std::map<int32_t, std::thread> Threads;
+std::map<int32_t, std::shared_ptr<ThreadRecord>> Threads;
 int32_t LastThreadId = 0;
 std::atomic<SleepRoutine> CurrentSleep{nullptr};
+
+// The system's own number for the calling thread (0 where there is none to be had).
+int64_t SystemThreadId() {
+#if defined(_WIN32)
+  return static_cast<int64_t>(GetCurrentThreadId());
+#elif defined(__linux__)
+  return static_cast<int64_t>(::syscall(SYS_gettid));
+#else
+  return 0;
+#endif
+}
 }  // namespace
 
-std::thread* FindThread(int32_t thread) {
+std::shared_ptr<ThreadRecord> FindThread(int32_t thread) {
   std::lock_guard<std::mutex> guard(ThreadListLock);
   auto at = Threads.find(thread);
-  return at == Threads.end() ? nullptr : &at->second;
+  return at == Threads.end() ? nullptr : at->second;
 }
 
 int32_t StartThread(ThreadRoutine routine, intptr_t parameter) {
+  auto record = std::make_shared<ThreadRecord>();
   std::lock_guard<std::mutex> guard(ThreadListLock);
-  std::thread started;
   try {
-    started = std::thread([routine, parameter] { routine(parameter); });
+    record->Thread = std::thread([routine, parameter, record] {
+      {
+        std::lock_guard<std::mutex> started(record->Lock);
+        record->SystemId = SystemThreadId();
+        record->Running = true;
+      }
+      record->Started.notify_all();
+      routine(parameter);
+    });
   } catch (...) {
     return 0;
   }
+  // The system id is wanted at once by RaiseThreadPriority; it is there within microseconds.
+  {
+    std::unique_lock<std::mutex> started(record->Lock);
+    record->Started.wait(started, [&] { return record->Running; });
+  }
   int32_t id = ++LastThreadId;
-  Threads.emplace(id, std::move(started));
+  Threads.emplace(id, std::move(record));
   return id;
 }
 
 void JoinThread(int32_t thread) {
-  std::thread joined;
+  std::shared_ptr<ThreadRecord> joined;
   {
     std::lock_guard<std::mutex> guard(ThreadListLock);
     auto at = Threads.find(thread);
@@ -42,13 +76,13 @@ void JoinThread(int32_t thread) {
     joined = std::move(at->second);
     Threads.erase(at);
   }
-  if (joined.joinable()) joined.join();
+  if (joined->Thread.joinable()) joined->Thread.join();
 }
 
 void EndThreadServices() {
   std::lock_guard<std::mutex> guard(ThreadListLock);
   for (auto& entry : Threads)
-    if (entry.second.joinable()) entry.second.detach();
+    if (entry.second->Thread.joinable()) entry.second->Thread.detach();
   Threads.clear();
 }
 

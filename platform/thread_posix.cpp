@@ -1,23 +1,38 @@
 // Thread priority and timer resolution on POSIX systems.
 #include <pthread.h>
 #include <sched.h>
-
-#include <thread>
+#include <cerrno>
+#include <sys/resource.h>
 
 #include "platform/thread.h"
+#include "platform/thread_list.h"
 
-std::thread* FindThread(int32_t thread);
+namespace {
+
+// The lowest nice value (highest normal priority) that setpriority accepts for the thread:
+// tries each from -20 up to its present value and keeps the first that the system grants.
+void RaiseNice(int64_t systemId) {
+  if (systemId <= 0) return;
+  const id_t who = static_cast<id_t>(systemId);
+  errno = 0;
+  const int present = getpriority(PRIO_PROCESS, who);
+  if (errno != 0) return;
+  for (int nice = -20; nice < present; ++nice)
+    if (setpriority(PRIO_PROCESS, who, nice) == 0) return;
+}
+
+}  // namespace
 
 void RaiseThreadPriority(int32_t thread) {
-  std::thread* found = FindThread(thread);
+  std::shared_ptr<ThreadRecord> found = FindThread(thread);
   if (!found) return;
-  pthread_t native = found->native_handle();
+  pthread_t native = found->Thread.native_handle();
   sched_param param{};
   param.sched_priority = sched_get_priority_max(SCHED_FIFO);
   if (pthread_setschedparam(native, SCHED_FIFO, &param) == 0) return;
-  // No real-time scheduling granted: stay in the normal class, whose static priority is fixed at 0.
-  param.sched_priority = sched_get_priority_max(SCHED_OTHER);
-  pthread_setschedparam(native, SCHED_OTHER, &param);
+  // No real-time scheduling granted: the normal class, at the best nice value allowed. On Linux
+  // nice is per thread, addressed by the kernel's thread id.
+  RaiseNice(found->SystemId);
 }
 
 // POSIX sleeps already have fine granularity.
