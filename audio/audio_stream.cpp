@@ -165,6 +165,9 @@ int32_t OpenAudioStream() {
   s.WriteBlock = 0;
   s.TickCounter = 0;
   s.StopRequested.store(0);
+  // A flag left at 1 by an earlier stream would let a stop that comes before the new pump's
+  // first instruction go on at once and close the device under it.
+  s.PumpExited.store(0);
   RequestFineTimer();
   s.PumpThreadId = StartThread(StreamPump, 0);
   if (s.PumpThreadId != 0) {
