@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "dump/dump_loader.h"
+#include "platform/heap.h"
+#include "temp_file.h"
+
+namespace {
+
+class Loader : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearAppContext();
+    App.Heap = CreatePrivateHeap(4096);
+    ConfigureDump();
+  }
+  void TearDown() override { DestroyPrivateHeap(App.Heap); }
+
+  int32_t Load(const std::string& bytes) {
+    TempFile temp(bytes);
+    return LoadDumpFile(temp.Path.c_str());
+  }
+  std::vector<int32_t> Frame(int32_t f) {
+    std::vector<int32_t> rows;
+    for (int32_t r = 0; r < 10; ++r) rows.push_back(App.RegisterDump[DumpIndex(r, f)]);
+    return rows;
+  }
+};
+
+using Rows = std::vector<int32_t>;
+
+}  // namespace
+
+TEST(HexFields, ReadFirstAndLastCharacterOnly) {
+  struct { const char* field; int32_t value; } rows[] = {
+      {"0F", 15}, {"ff", 255}, {"FF", 255}, {"3c", 60}, {"7", 119}, {"123", 19}, {"", -816},
+      {"G0", 256}, {"z", 35 * 16 + 35}, {" 1", (32 - 48) * 16 + 1}, {"\xE1" "0", (193 - 48 - 7) * 16},
+  };
+  for (auto& row : rows) EXPECT_EQ(HexByte(row.field), row.value) << '"' << row.field << '"';
+  EXPECT_EQ(HexPair("3C", "01"), 0x13C);
+  EXPECT_EQ(HexPair("3C", ""), 0x3C);
+  EXPECT_EQ(HexPair("", "01"), 256 - 816);
+  EXPECT_EQ(HexPair("", ""), -816);
+}
+
+TEST_F(Loader, ExampleLineFillsOneFrame) {
+  ASSERT_EQ(Load("3C 01 00 02 FE 00 1F 38 0F 0E 10 00 10 FF\n"), 0);
+  EXPECT_EQ(App.FrameCount, 1);
+  EXPECT_EQ(Frame(0), (Rows{316, 512, 254, 31, 56, 15, 14, 16, 4096, 255}));
+  EXPECT_EQ(App.RegisterDump[DumpIndex(10, 0)], 0);
+  EXPECT_EQ(Frame(1), (Rows(10, 0)));
+}
+
+TEST_F(Loader, MalformedLinesAreReadByFixedRules) {
+  ASSERT_EQ(Load("   01 02 03 04 05 06 07 08 09 0A 0B 0C 0D   \n"   // 13 fields, padded
+                 "\n      \n"                                       // blank lines add no frame
+                 "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D  0E\n"     // two spaces push field 14 out
+                 "1 a\t 3 \n"                                       // short fields and a tab
+                 "00 00 00 00 00 00 00 00 00 00 00 00 00 0F 77 88 99\n"),
+            0);
+  EXPECT_EQ(App.FrameCount, 4);
+  EXPECT_EQ(Frame(0), (Rows{0x201, 0x403, 0x605, 7, 8, 9, 10, 11, 0xD0C, -816}));
+  EXPECT_EQ(Frame(1), (Rows{0x201, 0x403, 0x605, 7, 8, 9, 10, 11, 0xD0C, -816}));
+  // Field 1 "1" is 0x11; field 2 "a\t" reads 'A' and a tab; field 3 "3" with no high field.
+  EXPECT_EQ(Frame(2)[0], ((10 * 16 + (9 - 48)) * 256) + 0x11);
+  EXPECT_EQ(Frame(2)[1], 0x33);
+  EXPECT_EQ(Frame(2)[2], -816);
+  EXPECT_EQ(Frame(2)[9], -816);
+  EXPECT_EQ(Frame(3)[9], 15);
+}
+
+TEST_F(Loader, OnlyBlankLinesOrAnEmptyFileLoadNothing) {
+  ASSERT_EQ(Load("\n  \r\n\r   \n"), 0);
+  EXPECT_EQ(App.FrameCount, 0);
+  ASSERT_EQ(Load(""), 0);
+  EXPECT_EQ(App.FrameCount, 0);
+  EXPECT_EQ(LoadDumpFile("/nonexistent/dump.txt"), -1);
+  EXPECT_EQ(App.FrameCount, 0);
+}
+
+TEST_F(Loader, TableFillsExactlyAndLaterLinesAreNotStored) {
+  std::string bytes;
+  for (int32_t f = 0; f < MaxDumpFrames + 300; ++f) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%02X %02X 00 00 00 00 00 00 00 00 00 00 00 FF\r\n", f & 0xFF, (f >> 8) & 0xFF);
+    bytes += line;
+  }
+  ASSERT_EQ(Load(bytes), 0);
+  EXPECT_EQ(App.FrameCount, MaxDumpFrames);
+  EXPECT_EQ(App.RegisterDump[DumpIndex(0, MaxDumpFrames - 1)], (MaxDumpFrames - 1) & 0xFFFF);
+  // Row 10 is never written, even by lines past the table.
+  for (int32_t f = 0; f < MaxDumpFrames; ++f) ASSERT_EQ(App.RegisterDump[DumpIndex(10, f)], 0) << f;
+}
+
+TEST_F(Loader, DumpLoaderReadsTheDefaultNameWithBackslash) {
+  char dir[] = "/tmp/tonewell-dir-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string music = std::string(dir) + "/music";
+  ASSERT_EQ(::mkdir(music.c_str(), 0700), 0);
+  {
+    FILE* f = std::fopen((music + "/dump.txt").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("01 00 00 00 00 00 00 00 00 00 00 00 00 FF\n02 00 00 00 00 00 00 00 00 00 00 00 00 FF\n", f);
+    std::fclose(f);
+  }
+  char previous[4096];
+  ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(::chdir(dir), 0);
+  EXPECT_STREQ(App.DumpFileName, "music\\dump.txt");
+  EXPECT_EQ(DumpLoader(), 0);
+  EXPECT_EQ(App.FrameCount, 2);
+  ASSERT_EQ(::chdir(previous), 0);
+  std::remove((music + "/dump.txt").c_str());
+  ::rmdir(music.c_str());
+  ::rmdir(dir);
+}
