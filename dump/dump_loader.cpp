@@ -26,9 +26,11 @@ int32_t HexDigit(int32_t code) {
 
 }  // namespace
 
+// Only the first and last characters count, so only they are upper-cased.
 int32_t HexByte(std::string_view field) {
-  const std::string upper = UpperCase(field);
-  return HexDigit(CharCode(upper)) * 16 + HexDigit(CharCode(RightChars(upper, 1)));
+  const int32_t first = UpperCode(CharCode(field));
+  const int32_t last = UpperCode(CharCode(field.empty() ? field : field.substr(field.size() - 1)));
+  return HexDigit(first) * 16 + HexDigit(last);
 }
 
 int32_t HexPair(std::string_view low, std::string_view high) {
@@ -44,8 +46,8 @@ int32_t LoadDumpFile(const char* path) {
     const std::string line = TrimSpaces(ReadLine(file));
     if (line.empty()) continue;
     const int32_t f = App.FrameCount;
-    std::string field[15];
-    for (int32_t i = 1; i <= 14; ++i) field[i] = TextField(line, i, " ");
+    std::string_view field[15];  // field[1] .. field[14]
+    SplitFields(line, ' ', field + 1, 14);
     dump[DumpIndex(0, f)] = HexPair(field[1], field[2]);
     dump[DumpIndex(1, f)] = HexPair(field[3], field[4]);
     dump[DumpIndex(2, f)] = HexPair(field[5], field[6]);

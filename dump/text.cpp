@@ -20,12 +20,21 @@ std::string TextField(std::string_view text, int32_t index, std::string_view sep
   }
 }
 
+void SplitFields(std::string_view text, char separator, std::string_view* fields, int32_t count) {
+  size_t start = 0;
+  int32_t i = 0;
+  for (; i < count && start <= text.size(); ++i) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    fields[i] = text.substr(start, end - start);
+    start = end + 1;
+  }
+  for (; i < count; ++i) fields[i] = std::string_view();
+}
+
 std::string UpperCase(std::string_view text) {
   std::string upper(text);
-  for (char& c : upper) {
-    unsigned char code = static_cast<unsigned char>(c);
-    if ((code >= 97 && code <= 122) || code >= 224) c = static_cast<char>(code - 32);
-  }
+  for (char& c : upper) c = static_cast<char>(UpperCode(static_cast<unsigned char>(c)));
   return upper;
 }
 

@@ -11,8 +11,13 @@ std::string TrimSpaces(std::string_view text);
 // Field number index (below 1 counts as 1) of text split at every occurrence of the first
 // character of separator; empty when there are fewer fields. An empty separator: text is field 1.
 std::string TextField(std::string_view text, int32_t index, std::string_view separator);
+// Fields 1..count of text split at separator, as TextField numbers them, in one pass:
+// fields[i - 1] is field i (empty past the last field). They view into text.
+void SplitFields(std::string_view text, char separator, std::string_view* fields, int32_t count);
 // Lowers codes 97..122 and 224..255 by 32; every other code stays.
 std::string UpperCase(std::string_view text);
+// UpperCase of a single code 0..255.
+inline int32_t UpperCode(int32_t code) { return (code >= 97 && code <= 122) || code >= 224 ? code - 32 : code; }
 // The first / last count characters; count is clamped to 0..length.
 std::string LeftChars(std::string_view text, int32_t count);
 std::string RightChars(std::string_view text, int32_t count);

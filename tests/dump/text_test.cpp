@@ -61,3 +61,21 @@ TEST(Text, NumbersAndJoining) {
   EXPECT_EQ(Concat({"Playing: ", "3", " / ", "7"}), "Playing: 3 / 7");
   EXPECT_EQ(Concat({"", "A: ", ""}), "A: ");
 }
+
+TEST(Text, OnePassSplitAgreesWithFieldByField) {
+  // Random texts over a small alphabet rich in separators.
+  uint32_t seed = 12345;
+  const char alphabet[] = {' ', ' ', 'a', 'B', '\t', '0'};
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    seed = seed * 1103515245u + 12345u;
+    const int length = static_cast<int>(seed >> 16) % 24;
+    for (int i = 0; i < length; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      text.push_back(alphabet[(seed >> 16) % sizeof alphabet]);
+    }
+    std::string_view fields[16];
+    SplitFields(text, ' ', fields, 16);
+    for (int32_t i = 1; i <= 16; ++i) ASSERT_EQ(fields[i - 1], TextField(text, i, " ")) << '"' << text << "\" " << i;
+  }
+}
