@@ -240,6 +240,23 @@ def d_small_periods():
     return join(lines), 2 * SECOND
 
 
+def d_integer_limits():
+    # periods 1875, 3125 and 3750 give limits of exactly 378, 630 and 756
+    # samples, so a tone phase lands exactly on its limit
+    lines = []
+    for i in range(24):
+        p = (1875, 3125, 3750, 0, 1875)[i % 5]
+        q = (3125, 3750, 1875)[i % 3]
+        lines.append(regs_line(tone=(p, q, 3750 if i % 4 else 0), noise=i % 32,
+                               mixer=(0x38, 0x3C, 0x30, 0x08)[i % 4], vol=(15, 14, 13)))
+    return join(lines), None
+
+
+def d_random_long():
+    rng = random.Random(117)
+    return join([random_regs(rng) for _ in range(400)]), None
+
+
 def d_music():
     rng = random.Random(112)
     lines = []
@@ -313,6 +330,8 @@ DUMPS = [
     ("empty", d_empty),
     ("envelopes", d_envelopes),
     ("small_periods", d_small_periods),
+    ("integer_limits", d_integer_limits),
+    ("random_long", d_random_long),
     ("music", d_music),
     ("fuzz", d_fuzz),
     ("one_frame", d_one_frame),
