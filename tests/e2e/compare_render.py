@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Compares tonewell-render with the reference model, byte for byte.
 
-Usage: compare_render.py --render PATH [--keep DIR]
+Usage: compare_render.py --render PATH [--keep DIR] [--long]
 
 Writes the adversarial dumps of make_dumps.py into a temporary directory,
 renders each with the C++ renderer and with refmodel.py at several output
@@ -166,6 +166,36 @@ def check_levels_and_lengths(results, render, dump):
             compare(results, what, refmodel.to_pcm(values[:2 * n], 1.0), got)
 
 
+def check_streamed(results, render, dump, level="0.85"):
+    """A whole default-length render compared piece by piece, for dumps too
+    long to hold in memory."""
+    with open(dump.path, "rb") as fh:
+        frames = refmodel.load_dump(fh.read())
+    n = refmodel.default_frame_total(frames)
+    what = "%s, whole default render of %d frames at level %s" % (dump.name, n, level)
+    p = subprocess.Popen([render, "--level", level, dump.path, "-"], stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL)
+    done = 0
+    failure = None
+    for piece in refmodel.iter_render(frames, n, ticks_per_chunk=500):
+        want = refmodel.to_pcm(piece, float(level))
+        got = p.stdout.read(len(want))
+        i = first_difference(want, got)
+        if i is not None:
+            failure = "first differing frame %d: model %s, renderer %s" % (
+                done + i, frame_at(want, i), frame_at(got, i))
+            break
+        done += len(want) // 4
+    extra = len(p.stdout.read()) if failure is None else 0
+    rc = p.wait()
+    if failure is None and (rc != 0 or extra):
+        failure = "exit code %d, %d bytes beyond %d frames" % (rc, extra, n)
+    if failure:
+        results.fail(what, failure)
+    else:
+        results.ok(what)
+
+
 def check_wav(results, render, tmp, dump):
     what = "WAV output of %s" % dump.name
     out = os.path.join(tmp, "out.wav")
@@ -241,6 +271,8 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--render", required=True, help="path of tonewell-render")
     ap.add_argument("--keep", help="write the dumps into this directory and keep them")
+    ap.add_argument("--long", action="store_true",
+                    help="also render the long dumps in full (several minutes of audio each)")
     args = ap.parse_args()
     if not os.access(args.render, os.X_OK):
         print("renderer not found or not executable: %s" % args.render)
@@ -250,11 +282,13 @@ def main():
     results = Results()
     with tempfile.TemporaryDirectory(prefix="tonewell-e2e-") as tmp:
         dump_dir = args.keep or os.path.join(tmp, "dumps")
-        dumps = make_dumps.make_dumps(dump_dir)
+        dumps = make_dumps.make_dumps(dump_dir, long=args.long)
         by_name = {d.name: d for d in dumps}
         loaded = {}
-        for d in dumps:
-            loaded[d.name] = check_dump(results, args.render, d)
+        for name, _ in make_dumps.DUMPS:
+            loaded[name] = check_dump(results, args.render, by_name[name])
+        for name, _ in make_dumps.LONG_DUMPS if args.long else []:
+            check_streamed(results, args.render, by_name[name])
         for name in ("full_table", "over_table"):
             d = by_name[name]
             prefix = refmodel.to_pcm(refmodel.render_dump(loaded[name], d.frames), 0.85)

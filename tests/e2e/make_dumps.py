@@ -301,10 +301,44 @@ def d_short_lines():
     return join(lines), None
 
 
+def d_near_valid():
+    """Well-formed lines with random damage: characters dropped or doubled,
+    spaces, tabs, line breaks, NULs and high bytes inserted."""
+    rng = random.Random(118)
+    out = bytearray()
+    inserts = [b" ", b"  ", b"\t", b"\r", b"\n", b"\r\n", b"\x00", b"\xff", b"\xe0", b"\x80",
+               b"g", b"Z", b"/", b"0"]
+    for _ in range(200):
+        line = bytearray(random_regs(rng).encode())
+        for _ in range(rng.choice((0, 1, 1, 2, 3))):
+            pos = rng.randrange(len(line) + 1)
+            r = rng.random()
+            if r < 0.3 and pos < len(line):
+                del line[pos]
+            elif r < 0.4 and pos < len(line):
+                line[pos:pos] = line[pos:pos + 1]
+            else:
+                line[pos:pos] = rng.choice(inserts)
+        out += line + rng.choice((b"\n", b"\n", b"\r\n", b"\r", b"\x00"))
+    return bytes(out), 4 * SECOND
+
+
 def _long(count, seed):
     rng = random.Random(seed)
     lines = [random_regs(rng) for _ in range(count)]
     return join(lines, "\r\n")
+
+
+def d_phase_stall():
+    """Periods of 0 for longer than 2^24 samples, so the phases grow until
+    single precision can no longer add 1 to them, then real periods."""
+    idle = regs_line(tone=(0, 0, 0), noise=0, mixer=0x00, vol=(15, 31, 9), env=0, shape=0xFF)
+    lines = [idle] * 19050
+    for i in range(60):
+        lines.append(regs_line(tone=((1875, 100, 4095)[i % 3], 5 + i, 3750), noise=i % 32,
+                               mixer=(0x00, 0x38, 0x07)[i % 3], vol=(15, 31, 16),
+                               env=(65535, 100, 3)[i % 3], shape=10 if i % 20 == 0 else 0xFF))
+    return join(lines), None
 
 
 def d_full_table():
@@ -337,15 +371,22 @@ DUMPS = [
     ("one_frame", d_one_frame),
     ("three_frames", d_three_frames),
     ("short_lines", d_short_lines),
+    ("near_valid", d_near_valid),
     ("full_table", d_full_table),
     ("over_table", d_over_table),
 ]
 
 
-def make_dumps(directory):
+# rendered in full only on request: about 380 seconds of audio
+LONG_DUMPS = [
+    ("phase_stall", d_phase_stall),
+]
+
+
+def make_dumps(directory, long=False):
     os.makedirs(directory, exist_ok=True)
     made = []
-    for name, fn in DUMPS:
+    for name, fn in DUMPS + (LONG_DUMPS if long else []):
         data, frames = fn()
         path = os.path.join(directory, name + ".txt")
         with open(path, "wb") as fh:

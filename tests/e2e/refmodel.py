@@ -17,6 +17,7 @@ Importable pieces:
                             set_output_level, run(n), render_frames(n)
   Sequencer                 the 50 Hz tick over a loaded dump
   render_dump(frames, n)    post-filter output values of n sample frames
+  iter_render(frames, n)    the same in pieces, for long renders
   to_pcm(values, level)     those values turned into s16le bytes at a level
 """
 
@@ -480,22 +481,34 @@ def default_frame_total(frames):
     return SAMPLES_PER_TICK * (len(frames) + 1)
 
 
+def iter_render(frames, n, ticks_per_chunk=50):
+    """Yields the outputs of render_dump(frames, n) in pieces of at most
+    ticks_per_chunk ticks' worth of frames, for long renders."""
+    chip = Psg()
+    chip.reset()
+    seq = Sequencer(chip, frames)
+    done = 0
+    while done < n:
+        out = []
+        for _ in range(ticks_per_chunk):
+            k = min(SAMPLES_PER_TICK, n - done)
+            if k == 0:
+                break
+            chip.run(k, out)
+            done += k
+            if k == SAMPLES_PER_TICK:
+                seq.tick()
+        yield out
+
+
 def render_dump(frames, n):
     """Post-filter outputs (interleaved left, right; doubles before the gain)
     of the first n sample frames after the stream opens. The gain is the same
     on every frame (the level set at start-up and re-applied by every tick),
     so one run serves every level."""
-    chip = Psg()
-    chip.reset()
-    seq = Sequencer(chip, frames)
     out = []
-    done = 0
-    while done < n:
-        k = min(SAMPLES_PER_TICK, n - done)
-        chip.run(k, out)
-        done += k
-        if k == SAMPLES_PER_TICK:
-            seq.tick()
+    for piece in iter_render(frames, n):
+        out += piece
     return out
 
 
@@ -558,8 +571,8 @@ def main(argv):
         return 1
     frames = load_dump(data)
     n = default_frame_total(frames) if frames_arg is None else frames_arg
-    pcm = to_pcm(render_dump(frames, n), level)
-    sys.stdout.buffer.write(pcm)
+    for piece in iter_render(frames, n):
+        sys.stdout.buffer.write(to_pcm(piece, level))
     sys.stdout.buffer.flush()
     return 0
 
