@@ -1,5 +1,7 @@
-// The display-less window layer, for a player run as a service or in a pipe: nothing is drawn;
-// controls only keep their values; timers and close signals still arrive as events.
+// The display-less window layer, for a player run as a service, in a pipe or as a background
+// job: nothing is drawn and no input is read; windows and controls only keep their texts and
+// values; window timers and the close signals SIGINT, SIGTERM and SIGHUP still arrive as
+// events.
 #include <poll.h>
 
 #include <csignal>
@@ -11,11 +13,17 @@
 
 namespace {
 
+constexpr int32_t NO_WINDOW = -1;
+constexpr int32_t KIND_LABEL = 1;
+constexpr int32_t KIND_SLIDER = 2;
+const int CloseSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 struct HeadlessWindow {
   NativeHandle Handle;
 };
 struct HeadlessControl {
   NativeHandle Handle;
+  int32_t Kind;
   std::string Text;
   int32_t Minimum, Maximum, Value;
 };
@@ -25,53 +33,62 @@ struct HeadlessLayer {
   NumberedTable<HeadlessControl> Controls{{}, CONTROL_TABLE_GROWTH};
   EventRecord Events{};
   std::vector<WindowTimer> Timers;
-  int32_t Parent = 0;
+  int32_t TopWindow = NO_WINDOW;  // the window a close request is for: the last one opened
 } Layer;
 
-// Handles are the address of a table slot tag; only their being non-null matters here.
-char HandleTags[2];
+// Handles are the number plus one, so that number 0 still gives a non-null handle.
+NativeHandle HandleOf(int32_t number) {
+  return reinterpret_cast<NativeHandle>(static_cast<uintptr_t>(number) + 1);
+}
+
+// value clamped to minimum..maximum (minimum when the range is empty), as a slider keeps it.
+int32_t Clamp(int32_t value, int32_t minimum, int32_t maximum) {
+  if (maximum < minimum || value < minimum) return minimum;
+  return value > maximum ? maximum : value;
+}
 
 void Init() {
   Layer = HeadlessLayer{};
-  Layer.Events.EventWindow = -1;
+  Layer.Events.EventWindow = NO_WINDOW;
   Layer.Events.EventSubType = -1;
-  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
-  InstallCloseSignals(signals, 3);
+  InstallCloseSignals(CloseSignals, sizeof CloseSignals / sizeof CloseSignals[0]);
 }
 
 void End() {
   Layer.Timers.clear();
   Layer.Windows.Entries.clear();
   Layer.Controls.Entries.clear();
+  Layer.TopWindow = NO_WINDOW;
 }
 
 NativeHandle Open(int32_t window, int32_t, int32_t, int32_t, int32_t, const char*, int32_t) {
   HeadlessWindow* w = Layer.Windows.Take(window);
   if (!w) return nullptr;
-  w->Handle = &HandleTags[0];
+  *w = HeadlessWindow{HandleOf(window)};
+  Layer.TopWindow = window;
   return w->Handle;
 }
 
-HeadlessControl* NewControl(int32_t control) {
+HeadlessControl* NewControl(int32_t control, int32_t kind) {
   HeadlessControl* c = Layer.Controls.Take(control);
   if (!c) return nullptr;
-  *c = HeadlessControl{&HandleTags[1], {}, 0, 0, 0};
+  *c = HeadlessControl{HandleOf(control), kind, {}, 0, 0, 0};
   return c;
 }
 
 NativeHandle Label(int32_t control, int32_t, int32_t, int32_t, int32_t, const char* text) {
-  HeadlessControl* c = NewControl(control);
+  HeadlessControl* c = NewControl(control, KIND_LABEL);
   if (!c) return nullptr;
   c->Text = text;
   return c->Handle;
 }
 
 NativeHandle Slider(int32_t control, int32_t, int32_t, int32_t, int32_t, int32_t minimum, int32_t maximum) {
-  HeadlessControl* c = NewControl(control);
+  HeadlessControl* c = NewControl(control, KIND_SLIDER);
   if (!c) return nullptr;
   c->Minimum = minimum < 0 ? 0 : minimum;
   c->Maximum = maximum < 0 ? 0 : maximum;
-  c->Value = c->Minimum;
+  c->Value = Clamp(0, c->Minimum, c->Maximum);
   return c->Handle;
 }
 
@@ -79,26 +96,29 @@ void SetText(int32_t control, const char* text) {
   if (HeadlessControl* c = Layer.Controls.Find(control)) c->Text = text;
 }
 
+// Labels have no value: setting one does nothing and reading one gives 0.
 void SetValue(int32_t control, int32_t value) {
   HeadlessControl* c = Layer.Controls.Find(control);
-  if (!c || c->Maximum < c->Minimum) return;
-  c->Value = value < c->Minimum ? c->Minimum : value > c->Maximum ? c->Maximum : value;
+  if (c && c->Kind == KIND_SLIDER) c->Value = Clamp(value, c->Minimum, c->Maximum);
 }
 
 int32_t GetValue(int32_t control) {
-  HeadlessControl* c = Layer.Controls.Find(control);
-  return c ? c->Value : 0;
+  const HeadlessControl* c = Layer.Controls.Find(control);
+  return c && c->Kind == KIND_SLIDER ? c->Value : 0;
 }
 
+// Deferred events first; then a close signal becomes a (deferred) close request for the top
+// window; then due timers. Otherwise sleeps until a signal or the next timer deadline; with
+// neither, for as long as it takes.
 int32_t Wait() {
   EventRecord& events = Layer.Events;
   events.EventSubType = -1;
   int32_t code = 0;
-  if (TakeDeferredEvent(events, &code)) return code;
   for (;;) {
+    if (TakeDeferredEvent(events, &code)) return code;
     if (TakeCloseSignal()) {
-      events.EventWindow = 1;
-      return EVENT_CLOSE;
+      DeferEvent(events, EVENT_CLOSE, Layer.TopWindow);
+      continue;
     }
     if (TakeExpiredTimer(Layer.Timers, TimerClock::now())) return EVENT_TIMER;
     pollfd wake{CloseSignalFd(), POLLIN, 0};
@@ -117,6 +137,6 @@ void StopTimer(NativeHandle window, int32_t id) { StopListedTimer(Layer.Timers, 
 }  // namespace
 
 const WindowLayerOps HeadlessWindowLayer = {
-    "headless", nullptr,  Init,     nullptr,  End,       Open,         nullptr,    Label,      Slider,
-    SetText,    SetValue, GetValue, Wait,     EventControl, StartTimer, StopTimer,
+    "headless", nullptr,  Init,     nullptr,  End,          Open,       nullptr,  Label,
+    Slider,     SetText,  SetValue, GetValue, Wait,         EventControl, StartTimer, StopTimer,
 };

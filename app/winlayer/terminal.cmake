@@ -1,0 +1,11 @@
+# The terminal window layer, over ncurses; built wherever the curses library is found.
+if(NOT WIN32)
+  set(CURSES_NEED_NCURSES TRUE)
+  find_package(Curses)
+  if(CURSES_FOUND)
+    target_sources(tonewell_winlayer PRIVATE winlayer/terminal.cpp winlayer/terminal_layout.cpp)
+    target_include_directories(tonewell_winlayer PRIVATE ${CURSES_INCLUDE_DIRS})
+    target_link_libraries(tonewell_winlayer PUBLIC ${CURSES_LIBRARIES})
+    target_compile_definitions(tonewell_winlayer PUBLIC TONEWELL_HAVE_CURSES)
+  endif()
+endif()
