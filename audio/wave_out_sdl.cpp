@@ -21,9 +21,10 @@ struct WaveDevice {
   // The SDL thread's own.
   uint32_t Cursor;  // byte offset of the next byte to hand over, 0..RingLength-1
   // Crossing threads.
-  std::atomic<int32_t> Started;     // 1 from the write on: the callback plays the ring
+  std::atomic<int32_t> Started;     // 0 before the write, 1 playing the ring, 2 after a reset
   std::atomic<uint32_t> Played;     // bytes handed over since the write, wrapping at 2^32
   std::atomic<uint64_t> SilentBefore;
+  std::atomic<uint64_t> SilentAfter;
   std::atomic<int32_t> Callbacks;
   std::atomic<uint32_t> PumpMark;   // stored by every position query, loaded by the callback
 };
@@ -36,9 +37,10 @@ SdlWaveOutTally LastTally;
 void SDLCALL FillDeviceBuffer(void* user, Uint8* stream, int len) {
   WaveDevice* d = static_cast<WaveDevice*>(user);
   if (len <= 0) return;
-  if (d->Started.load(std::memory_order_acquire) == 0) {
+  const int32_t started = d->Started.load(std::memory_order_acquire);
+  if (started != 1) {
     std::memset(stream, d->Silence, static_cast<size_t>(len));
-    d->SilentBefore.fetch_add(static_cast<uint64_t>(len), std::memory_order_relaxed);
+    (started == 0 ? d->SilentBefore : d->SilentAfter).fetch_add(static_cast<uint64_t>(len), std::memory_order_relaxed);
     return;
   }
   // The pump renders a block only after it has seen the device leave it, and queries the
@@ -119,9 +121,13 @@ int32_t SdlPosition(WaveDevice* d, uint32_t* bytes) {
   return 0;
 }
 
-// Pausing takes SDL's device lock: once it returns the callback is not running and will not run.
+// Back to silence, under SDL's device lock: once it returns the callback no longer reads the
+// ring. The device keeps running (SDL would write silence of its own while paused, uncounted).
 int32_t SdlReset(WaveDevice* d) {
-  if (d) SDL_PauseAudioDevice(d->Id, 1);
+  if (!d) return 0;
+  SDL_LockAudioDevice(d->Id);
+  d->Started.store(2, std::memory_order_release);
+  SDL_UnlockAudioDevice(d->Id);
   return 0;
 }
 
@@ -132,6 +138,7 @@ int32_t SdlClose(WaveDevice* d) {
   SDL_CloseAudioDevice(d->Id);  // returns after SDL's thread has ended
   SdlWaveOutTally tally{};
   tally.SilentBytesBeforeWrite = d->SilentBefore.load();
+  tally.SilentBytesAfterReset = d->SilentAfter.load();
   tally.PlayedBytes = d->Played.load();
   tally.Callbacks = d->Callbacks.load();
   tally.DeviceFrames = d->Granted.samples;
