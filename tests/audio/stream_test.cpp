@@ -124,6 +124,8 @@ struct OpenCase {
   std::vector<int32_t> LogAfterOpen, LogAfterStop;
 };
 
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.Name; }
+
 class OpenResults : public StreamTest, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(OpenResults, EachFailureHasItsResultAndTheStopClosesWhatWasOpened) {
