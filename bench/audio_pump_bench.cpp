@@ -3,7 +3,7 @@
 //
 //   audio_pump_bench [--benchmark_filter=...]
 //
-// BM_PumpPlaying opens the real stream on SDL (the disk driver writing to /dev/null unless
+// BM_PumpPlaying/chip:1 opens the real stream on SDL (the disk driver writing to /dev/null unless
 // SDL_AUDIODRIVER names another, so it runs anywhere and paces itself like a device) and reads
 // the pump thread's own CPU clock from the idle callback. BM_RenderBlock times one block of 884
 // frames with its ticks, which is the pump's work per 20 ms in steady state.
@@ -79,7 +79,8 @@ int32_t NotePumpCpu() {
   return 0;
 }
 
-// One iteration plays state.range(0) seconds of audio after the silent lap.
+// One iteration plays state.range(0) seconds of audio after the silent lap; state.range(1) 0
+// leaves out the chip (no sample or tick callback), which shows what the polling alone costs.
 void BM_PumpPlaying(benchmark::State& state) {
   setenv("SDL_AUDIODRIVER", "disk", 0);
   setenv("SDL_DISKAUDIOFILE", "/dev/null", 0);
@@ -87,7 +88,10 @@ void BM_PumpPlaying(benchmark::State& state) {
   for (auto _ : state) {
     if (!StartPlayer()) return state.SkipWithError("cannot read the dump");
     UseWaveOut(&SdlWaveOut);
-    SetStreamCallbacks(ResetChip, RenderFrame, NotePumpCpu, TickCallback);
+    if (state.range(1))
+      SetStreamCallbacks(ResetChip, RenderFrame, NotePumpCpu, TickCallback);
+    else
+      SetStreamCallbacks(ResetChip, nullptr, NotePumpCpu, nullptr);
     PumpCpuSeconds.store(0);
     if (OpenAudioStream() != 0) {
       StopAudioStream();
@@ -112,7 +116,13 @@ void BM_PumpPlaying(benchmark::State& state) {
   state.counters["percent_of_core"] = audio > 0 ? 100 * cpu / audio : 0;
   state.SetLabel(LastSdlWaveOutTally().Driver);
 }
-BENCHMARK(BM_PumpPlaying)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_PumpPlaying)
+    ->ArgNames({"seconds", "chip"})
+    ->Args({10, 1})
+    ->Args({10, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 #endif
 
 }  // namespace
