@@ -20,7 +20,10 @@ class Loader : public ::testing::Test {
     App.Heap = CreatePrivateHeap(4096);
     ConfigureDump();
   }
-  void TearDown() override { DestroyPrivateHeap(App.Heap); }
+  void TearDown() override {
+    DestroyPrivateHeap(App.Heap);
+    App.Heap = nullptr;  // later suites allocate from App.Heap: never from a destroyed heap
+  }
 
   int32_t Load(const std::string& bytes) {
     TempFile temp(bytes);

@@ -20,7 +20,10 @@ class Sequencer : public ::testing::Test {
     ResetChip();
     App.OutputLevel.store(0.85f);
   }
-  void TearDown() override { DestroyPrivateHeap(App.Heap); }
+  void TearDown() override {
+    DestroyPrivateHeap(App.Heap);
+    App.Heap = nullptr;  // later suites allocate from App.Heap: never from a destroyed heap
+  }
   void Set(int32_t frame, std::vector<int32_t> rows) {
     for (int32_t r = 0; r < static_cast<int32_t>(rows.size()); ++r) App.RegisterDump[DumpIndex(r, frame)] = rows[r];
   }
