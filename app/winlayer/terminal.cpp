@@ -37,6 +37,8 @@ constexpr size_t RESTORE_BYTES = 512;
 constexpr size_t FATAL_STACK_BYTES = 64 * 1024;
 // Turns off every mouse-reporting mode a terminal may have been put in.
 constexpr char MOUSE_OFF[] = "\033[?1006l\033[?1003l\033[?1002l\033[?1000l";
+constexpr char DRAG_REPORTS_ON[] = "\033[?1002h";
+constexpr char DRAG_REPORTS_OFF[] = "\033[?1002l";
 const int CloseSignals[] = {SIGINT, SIGTERM, SIGHUP};
 const int FatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr int FATAL_SIGNAL_COUNT = sizeof FatalSignals / sizeof FatalSignals[0];
@@ -105,6 +107,12 @@ void WriteAll(int fd, const char* bytes, size_t length) {
   }
 }
 
+// True when the terminal reports the mouse in xterm's way.
+bool XtermMouse() {
+  const char* mouse = ::tigetstr(const_cast<char*>("kmous"));
+  return mouse && mouse != reinterpret_cast<char*>(-1);
+}
+
 // Appends a capability string, leaving out terminfo padding ("$<5>"), which only tputs obeys.
 void AppendRestore(const char* text) {
   for (const char* p = text; *p; ++p) {
@@ -123,8 +131,7 @@ void AppendRestore(const char* text) {
 // (which may not call into curses).
 void BuildRestoreSequence() {
   RestoreLength = 0;
-  const char* mouse = ::tigetstr(const_cast<char*>("kmous"));
-  if (mouse && mouse != reinterpret_cast<char*>(-1)) AppendRestore(MOUSE_OFF);
+  if (XtermMouse()) AppendRestore(MOUSE_OFF);
   for (const char* name : RestoreCapabilities) {
     const char* text = ::tigetstr(const_cast<char*>(name));
     if (text && text != reinterpret_cast<char*>(-1)) AppendRestore(text);
@@ -221,6 +228,7 @@ void StopTerminal() {
   if (!TerminalActive) return;
   TerminalActive = 0;
   RestoreErrorOutput();
+  if (XtermMouse()) WriteAll(STDOUT_FILENO, DRAG_REPORTS_OFF, sizeof DRAG_REPORTS_OFF - 1);
   ::mousemask(0, nullptr);
   ::curs_set(1);
   ::endwin();
@@ -256,6 +264,12 @@ void StartTerminal() {
   ::mousemask(BUTTON1_PRESSED | BUTTON1_RELEASED | REPORT_MOUSE_POSITION, nullptr);
   ::mouseinterval(0);
   BuildRestoreSequence();
+  // Curses asks an xterm-like terminal for presses and releases only; moves with the button
+  // held, for dragging, are a mode of their own, set after curses has sent its own mouse mode.
+  if (XtermMouse()) {
+    ::refresh();
+    WriteAll(STDOUT_FILENO, DRAG_REPORTS_ON, sizeof DRAG_REPORTS_ON - 1);
+  }
   SilenceErrorOutput();
   InstallFatalSignals();
   if (!ExitHookInstalled) ExitHookInstalled = std::atexit(RestoreAtExit) == 0;
@@ -330,13 +344,17 @@ const SliderHitArea* SliderArea(int32_t slider) {
 }
 
 // A press on a slider's bar (brackets included) sets it there and holds it; moves with the
-// button held drag it, clamped to its ends; the release lets it go.
+// button held drag it, clamped to its ends; the release sets it a last time and lets it go.
 bool TakeMouse(int32_t* code) {
   MEVENT mouse{};
   if (::getmouse(&mouse) != OK) return false;
   const int32_t row = mouse.y - Layer.OriginRow;
   const int32_t column = mouse.x - Layer.OriginColumn;
-  if (mouse.bstate & BUTTON1_PRESSED) {
+  const bool press = (mouse.bstate & BUTTON1_PRESSED) != 0;
+  const bool release = (mouse.bstate & BUTTON1_RELEASED) != 0;
+  // Curses passes on only the last of several reports read at once, so a quick click may
+  // come as a release alone: a release with no slider held counts as a click where it is.
+  if (press || (release && !Layer.DragSlider)) {
     Layer.DragSlider = 0;
     for (const SliderHitArea& area : Layer.Drawn.Sliders) {
       if (row == area.Row && column >= area.TrackColumn - 1 && column <= area.TrackColumn + area.TrackCells) {
@@ -346,7 +364,7 @@ bool TakeMouse(int32_t* code) {
     }
   }
   const int32_t slider = Layer.DragSlider;
-  if (mouse.bstate & BUTTON1_RELEASED) Layer.DragSlider = 0;
+  if (release) Layer.DragSlider = 0;
   const SliderHitArea* area = SliderArea(slider);
   if (!area) return false;
   if (!(mouse.bstate & (BUTTON1_PRESSED | BUTTON1_RELEASED | REPORT_MOUSE_POSITION))) return false;
