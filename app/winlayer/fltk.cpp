@@ -52,7 +52,7 @@ constexpr int MWM_HINT_WORDS = 5;
 // the nearest sans face.
 constexpr Fl_Font GUI_FONT = FL_FREE_FONT;
 constexpr const char* GUI_FONT_NAME = " DejaVu Sans Condensed";  // leading blank: regular style
-constexpr Fl_Fontsize GUI_FONT_SIZE = 11;
+constexpr Fl_Fontsize GUI_FONT_SIZE = 10;
 constexpr Fl_Align LABEL_ALIGN = FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP;
 constexpr double WAIT_FOREVER = 1e20;  // seconds: Fl::wait's "no time limit"
 constexpr double MS_PER_SECOND = 1000.0;
@@ -514,9 +514,13 @@ int32_t GetValue(int32_t number) {
   return control && control->Kind->GetValue ? control->Kind->GetValue(*control) : 0;
 }
 
+// FLTK runs due timeouts at the start of a wait and then blocks until the next input or
+// timeout, so an event that a timeout leaves would sit until then: each round therefore first
+// runs what is due without blocking, and blocks only when that left nothing to return.
 int32_t Wait() {
   EventRecord& events = Layer.Events;
   events.EventSubType = -1;
+  bool polled = false;
   for (;;) {
     int32_t code = 0;
     if (TakeDeferredEvent(events, &code)) return code;
@@ -531,7 +535,13 @@ int32_t Wait() {
       }
       return posted.Code;
     }
-    Fl::wait(WAIT_FOREVER);
+    if (!polled) {
+      Fl::check();
+      polled = true;
+    } else {
+      Fl::wait(WAIT_FOREVER);
+      polled = false;
+    }
   }
 }
 
