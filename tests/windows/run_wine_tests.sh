@@ -97,10 +97,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "== wineboot"
-  timeout 300 wineboot -i > "$LOGS/wineboot.log" 2>&1
-fi
+wineserver -k > /dev/null 2>&1  # a server left from an earlier run may hold an old display
 exec 3> "$BUILD/xvfb.display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > "$LOGS/xvfb.log" 2>&1 &
 XVFB_PID=$!
@@ -114,6 +111,12 @@ export DISPLAY=":$(head -1 "$BUILD/xvfb.display")"
 openbox > "$LOGS/openbox.log" 2>&1 &
 WM_PID=$!
 for _ in $(seq 1 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q "window id" && break; sleep 0.1; done
+# The prefix is made (once) with the display already there: Wine's desktop process, started
+# with the first program, keeps the display it found for the server's whole life.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "== wineboot"
+  timeout 300 wineboot -i > "$LOGS/wineboot.log" 2>&1
+fi
 wineserver -p 60 > /dev/null 2>&1  # one server for all the runs below
 echo "== display $DISPLAY, prefix $WINEPREFIX"
 
@@ -128,7 +131,7 @@ run_suite() {
   [ $# -gt 0 ] && shift
   args=("$@")
   local log="$LOGS/$name.log"
-  (cd "$(dirname "$exe")" && env "${envs[@]}" timeout 300 wine "$exe" "${args[@]}") > "$log" 2>&1
+  (cd "$(dirname "$exe")" && env "${envs[@]}" timeout 150 wine "$exe" "${args[@]}") > "$log" 2>&1
   local rc=$?
   local ok bad skipped
   ok=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)

@@ -195,6 +195,7 @@ TEST_F(Win32Layer, NegativeWindowNumberOpensNothing) {
 
 TEST_F(Win32Layer, LabelIsAStaticWithItsNumberAsIdentifierAndTheDefaultGuiFont) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   HWND label = static_cast<HWND>(CreateLabel(1, 10, 10, 110, 20, "Loading..."));
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(ClassOf(label), "Static");
@@ -338,6 +339,7 @@ TEST_F(Win32Layer, ControlTableGrowsToTheNumberPlusFifty) {
 
 TEST_F(Win32Layer, EachSliderScrollMessageYieldsExactlyOneControlEvent) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   HWND slider = static_cast<HWND>(CreateSlider(5, 6, 75, 130, 18, 0, 100));
   ASSERT_NE(slider, nullptr);
   EventsUpToSentinel(main);  // whatever showing the window produced
@@ -350,6 +352,7 @@ TEST_F(Win32Layer, EachSliderScrollMessageYieldsExactlyOneControlEvent) {
 
 TEST_F(Win32Layer, ArrowKeyOnTheTrackbarMovesItAndReportsTheSlider) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   HWND slider = static_cast<HWND>(CreateSlider(5, 6, 75, 130, 18, 0, 100));
   SetControlValue(5, 85);
   EventsUpToSentinel(main);
@@ -362,6 +365,7 @@ TEST_F(Win32Layer, ArrowKeyOnTheTrackbarMovesItAndReportsTheSlider) {
 
 TEST_F(Win32Layer, SettingTheSliderValueIsNoMovement) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   ASSERT_NE(CreateSlider(5, 6, 75, 130, 18, 0, 100), nullptr);
   EventsUpToSentinel(main);
   SetControlValue(5, 20);
@@ -370,6 +374,7 @@ TEST_F(Win32Layer, SettingTheSliderValueIsNoMovement) {
 
 TEST_F(Win32Layer, CloseRequestIsDeferredAndTheWindowStays) {
   HWND main = OpenQuiet();
+  ASSERT_NE(main, nullptr);
   EventsUpToSentinel(main);
   PostMessageA(main, WM_CLOSE, 0, 0);
   PostMessageA(main, SENTINEL, 0, 0);
@@ -384,6 +389,7 @@ TEST_F(Win32Layer, CloseRequestIsDeferredAndTheWindowStays) {
 
 TEST_F(Win32Layer, RepeatedMovesCollapseIntoOneDeferredEvent) {
   HWND main = OpenQuiet();
+  ASSERT_NE(main, nullptr);
   EventsUpToSentinel(main);
   EXPECT_EQ(SendMessageA(main, WM_MOVE, 0, MAKELPARAM(5, 5)), 0);
   EXPECT_EQ(SendMessageA(main, WM_MOVE, 0, MAKELPARAM(6, 6)), 0);
@@ -395,6 +401,7 @@ TEST_F(Win32Layer, RepeatedMovesCollapseIntoOneDeferredEvent) {
 
 TEST_F(Win32Layer, SizeActivateAndEraseAreDeferred) {
   HWND main = OpenQuiet();
+  ASSERT_NE(main, nullptr);
   EventsUpToSentinel(main);
   EXPECT_EQ(SendMessageA(main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(140, 100)), 0);
   SendMessageA(main, WM_SIZE, SIZE_MINIMIZED, 0);  // not an event
@@ -409,6 +416,7 @@ TEST_F(Win32Layer, SizeActivateAndEraseAreDeferred) {
 
 TEST_F(Win32Layer, CommandsFromControlsAndMenus) {
   HWND main = OpenQuiet();
+  ASSERT_NE(main, nullptr);
   HWND label = static_cast<HWND>(CreateLabel(4, 10, 56, 110, 14, ""));
   EventsUpToSentinel(main);
   PostMessageA(main, WM_COMMAND, MAKEWPARAM(4, STN_CLICKED + 7), reinterpret_cast<LPARAM>(label));
@@ -426,6 +434,7 @@ TEST_F(Win32Layer, CommandsFromControlsAndMenus) {
 
 TEST_F(Win32Layer, OtherMessagesComeBackRawWithTheirParameters) {
   HWND main = OpenQuiet();
+  ASSERT_NE(main, nullptr);
   EventsUpToSentinel(main);
   PostMessageA(main, WM_APP + 3, 11, 22);
   EXPECT_EQ(WaitEvent(), static_cast<int32_t>(WM_APP + 3));
@@ -435,6 +444,7 @@ TEST_F(Win32Layer, OtherMessagesComeBackRawWithTheirParameters) {
 
 TEST_F(Win32Layer, WindowTimerExpiriesComeBackAs275) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   ASSERT_EQ(StartWindowTimer(main, 1, 10), 1);
   int32_t code = 0;
   for (int i = 0; i < 1000 && code != EVENT_TIMER; ++i) code = WaitEvent();
@@ -447,6 +457,7 @@ TEST_F(Win32Layer, WindowTimerExpiriesComeBackAs275) {
 
 TEST_F(Win32Layer, TabAndShiftTabMoveTheFocusAmongEnabledVisibleTabStops) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   CreateLabel(1, 10, 10, 110, 20, "no tab stop");
   HWND first = static_cast<HWND>(CreateSlider(5, 6, 35, 130, 18, 0, 100));
   HWND second = static_cast<HWND>(CreateSlider(6, 6, 55, 130, 18, 0, 100));
@@ -489,6 +500,7 @@ TEST_F(Win32Layer, TabAndShiftTabMoveTheFocusAmongEnabledVisibleTabStops) {
 
 TEST_F(Win32Layer, FocusCommandsAreNotMenuEvents) {
   HWND main = OpenQuiet();
+  ASSERT_NE(main, nullptr);
   CreateSlider(5, 6, 75, 130, 18, 0, 100);
   EventsUpToSentinel(main);
   PostMessageA(main, WM_COMMAND, MAKEWPARAM(COMMAND_FOCUS_NEXT, 1), 0);
@@ -499,6 +511,7 @@ TEST_F(Win32Layer, FocusCommandsAreNotMenuEvents) {
 
 TEST_F(Win32Layer, DefaultColouredLabelsLeaveColoursToDefaultProcessing) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   HWND label = static_cast<HWND>(CreateLabel(1, 10, 10, 110, 20, "plain"));
   HDC dc = GetDC(label);
   const auto brush = reinterpret_cast<HBRUSH>(
@@ -512,6 +525,7 @@ TEST_F(Win32Layer, DefaultColouredLabelsLeaveColoursToDefaultProcessing) {
 
 TEST_F(Win32Layer, LabelBackgroundBrushesAreSharedAndCountedInTheCache) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   HWND one = static_cast<HWND>(CreateLabel(1, 10, 10, 110, 20, "one"));
   HWND two = static_cast<HWND>(CreateLabel(2, 10, 30, 110, 14, "two"));
   const COLORREF blue = RGB(0, 0, 200), red = RGB(200, 0, 0);
@@ -567,6 +581,7 @@ TEST_F(Win32Layer, TrackerSizesAResizableWindowWithoutTheModalLoop) {
 
 TEST_F(Win32Layer, TrackerLeavesFixedSizeWindowsToTheSystem) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   LRESULT result = 0;
   EXPECT_FALSE(TrackSizing(main, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0, &result));
   EXPECT_EQ(Layer.Tracker.Window, nullptr);
@@ -574,6 +589,7 @@ TEST_F(Win32Layer, TrackerLeavesFixedSizeWindowsToTheSystem) {
 
 TEST_F(Win32Layer, EndReleasesWindowsControlsClassesAndAccelerators) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   HWND label = static_cast<HWND>(CreateLabel(1, 10, 10, 110, 20, "x"));
   HWND slider = static_cast<HWND>(CreateSlider(5, 6, 75, 130, 18, 0, 100));
   SetControlColours(1, NO_COLOUR, static_cast<int32_t>(RGB(1, 2, 3)));
@@ -596,6 +612,7 @@ TEST_F(Win32Layer, EndReleasesWindowsControlsClassesAndAccelerators) {
 
 TEST_F(Win32Layer, TheMainWindowAsThePlayerBuildsIt) {
   HWND main = OpenMain();
+  ASSERT_NE(main, nullptr);
   CreateLabel(1, 10, 10, 110, 20, "Loading...");
   CreateLabel(2, 10, 30, 110, 14, "");
   CreateLabel(3, 10, 43, 110, 14, "");
