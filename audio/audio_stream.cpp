@@ -140,7 +140,7 @@ int32_t OpenAudioStream() {
 
   s.Device = nullptr;
   WaveFormat format{};
-  format.FormatTag = WAVE_FORMAT_PCM;
+  format.FormatTag = WAVE_OUT_PCM;
   format.Channels = static_cast<uint16_t>(s.Channels);
   format.SamplesPerSec = static_cast<uint32_t>(s.SampleRate);
   format.AvgBytesPerSec = static_cast<uint32_t>(s.SampleRate * s.FrameBytes);
@@ -156,7 +156,7 @@ int32_t OpenAudioStream() {
   s.RingHeader.BufferLength = static_cast<uint32_t>(s.RingBytes);
   s.RingHeader.BytesRecorded = 0;
   s.RingHeader.User = 0;
-  s.RingHeader.Flags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+  s.RingHeader.Flags = WAVE_OUT_BEGIN_LOOP | WAVE_OUT_END_LOOP;
   s.RingHeader.Loops = 0xFFFFFFFFu;
   s.RingHeader.Next = nullptr;
   if (device->PrepareHeader(s.Device, &s.RingHeader) != 0) return s.OpenResult = 2;

@@ -16,9 +16,9 @@ struct WaveFormat {
   uint16_t ExtraSize;       // 0
 };
 
-constexpr uint16_t WAVE_FORMAT_PCM = 1;
-constexpr uint32_t WHDR_BEGINLOOP = 4;
-constexpr uint32_t WHDR_ENDLOOP = 8;
+constexpr uint16_t WAVE_OUT_PCM = 1;          // FormatTag of linear PCM
+constexpr uint32_t WAVE_OUT_BEGIN_LOOP = 4;   // Flags: the buffer begins and ends the loop
+constexpr uint32_t WAVE_OUT_END_LOOP = 8;
 
 // Describes the buffer the device plays.
 struct WaveHeader {
@@ -26,7 +26,7 @@ struct WaveHeader {
   uint32_t BufferLength;    // bytes
   uint32_t BytesRecorded;
   uintptr_t User;
-  uint32_t Flags;           // WHDR_BEGINLOOP | WHDR_ENDLOOP: play the buffer in a loop
+  uint32_t Flags;           // WAVE_OUT_BEGIN_LOOP | WAVE_OUT_END_LOOP: play the buffer in a loop
   uint32_t Loops;           // passes of the loop
   WaveHeader* Next;
   uintptr_t Reserved;

@@ -66,7 +66,7 @@ SDL_AudioFormat SdlFormat(const WaveFormat* format) {
 }
 
 int32_t SdlOpen(WaveDevice** device, const WaveFormat* format) {
-  if (format->FormatTag != WAVE_FORMAT_PCM || (format->BitsPerSample != 8 && format->BitsPerSample != 16))
+  if (format->FormatTag != WAVE_OUT_PCM || (format->BitsPerSample != 8 && format->BitsPerSample != 16))
     return 1;
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 1;
   WaveDevice* d = new (std::nothrow) WaveDevice();

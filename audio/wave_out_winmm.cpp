@@ -2,8 +2,6 @@
 // (WAVE_MAPPER) opened without notifications, one WAVEHDR describing the looping ring, and
 // the play position in bytes. A WaveDevice* is the HWAVEOUT itself; the WAVEHDR lives in a
 // block of the process heap that the engine's WaveHeader points to while it is prepared.
-// The device layer's header comes first: it names constants (WAVE_FORMAT_PCM, WHDR_*) that
-// the Windows headers define as macros of the same values.
 #include "audio/wave_out.h"
 
 #include <windows.h>

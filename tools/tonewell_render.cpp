@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "app/app_context.h"
 #include "audio/audio_stream.h"
@@ -57,7 +59,7 @@ void WaveHeaderBytes(unsigned char header[44], uint32_t dataBytes) {
   PutLe(header + 4, 36 + dataBytes, 4);
   std::memcpy(header + 8, "WAVEfmt ", 8);
   PutLe(header + 16, 16, 4);
-  PutLe(header + 20, WAVE_FORMAT_PCM, 2);
+  PutLe(header + 20, WAVE_OUT_PCM, 2);
   PutLe(header + 22, static_cast<uint32_t>(s.Channels), 2);
   PutLe(header + 24, static_cast<uint32_t>(s.SampleRate), 4);
   PutLe(header + 28, static_cast<uint32_t>(s.SampleRate * s.FrameBytes), 4);
@@ -145,7 +147,13 @@ int main(int argc, char** argv) {
   ok = (std::fflush(sink) == 0) && ok;
   if (!toStdout) {
     ok = (std::fclose(sink) == 0) && ok;
-    if (ok && std::rename(temporary.c_str(), out.c_str()) != 0) ok = false;
+    // Replaces an existing OUT, also on systems whose rename refuses to.
+    std::error_code error;
+    if (ok) std::filesystem::rename(temporary, out, error);
+    if (error) {
+      errno = error.value();
+      ok = false;
+    }
     if (!ok) std::remove(temporary.c_str());
   }
   if (!ok) {

@@ -21,7 +21,7 @@ namespace {
 
 WaveFormat PcmFormat() {
   WaveFormat f{};
-  f.FormatTag = WAVE_FORMAT_PCM;
+  f.FormatTag = WAVE_OUT_PCM;
   f.Channels = 2;
   f.SamplesPerSec = 44100;
   f.AvgBytesPerSec = 176400;
@@ -65,7 +65,7 @@ TEST(Winmm, TheLoopingRingPlaysAndItsPositionMovesOnInBytes) {
   WaveHeader header{};
   header.Data = ring.data();
   header.BufferLength = static_cast<uint32_t>(ring.size());
-  header.Flags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+  header.Flags = WAVE_OUT_BEGIN_LOOP | WAVE_OUT_END_LOOP;
   header.Loops = 0xFFFFFFFFu;
   ASSERT_EQ(WinmmWaveOut.PrepareHeader(device, &header), 0);
   ASSERT_NE(header.Native, nullptr);

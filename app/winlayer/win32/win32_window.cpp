@@ -1,8 +1,6 @@
 // The Win32 window layer: top-level windows, their window procedure, the event wait and the
 // layer's start and end. Controls are in win32_controls.cpp, the sizing tracker in
 // win32_tracker.cpp.
-// The project's headers come before the system's: the device layer names constants
-// (WAVE_FORMAT_PCM, WHDR_*) that the Windows headers define as macros.
 #include "app/app_context.h"
 #include "platform/heap.h"
 
