@@ -1,0 +1,621 @@
+#!/usr/bin/env python3
+"""The player end to end, in a private X server with openbox as the window manager.
+
+    x11_e2e.py --player TONEWELL --probe LABEL_PROBE --render TONEWELL_RENDER
+               --music DUMP --artifacts DIR CASE
+
+Each CASE starts its own X server and runs the player from a fresh directory holding the
+case's music/dump.txt. Sound goes through SDL's disk driver into a file that the case reads:
+the device plays its ring of 8 blocks once silent, then exactly what tonewell-render makes of
+the same dump, so every tick's worth of sound can be compared sample for sample.
+
+Label texts are read by comparing the window's pixels with the same texts drawn by the label
+probe on the same server. Every wait is a bounded poll for a condition.
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from x11_session import X11Session, die_with_parent, wait_for  # noqa: E402
+
+TITLE = "Tonewell =)"
+TITLE_PATTERN = r"^Tonewell =\)$"
+CLIENT_W, CLIENT_H = 140, 100
+STATUS_RECT = (10, 10, 110, 20)
+LEVEL_RECTS = [(10, 30, 110, 14), (10, 43, 110, 14), (10, 56, 110, 14)]
+SLIDER_RECT = (6, 75, 130, 18)
+MAX_DUMP_FRAMES = 32787
+RING_FRAMES = 7072       # the device's pass over the silent ring before the first rendered block
+START_PROBE_FRAMES = 2000  # frames of the rendering looked for to find where it starts
+TICK_FRAMES = 882        # sample frames between two ticks of the frame sequencer
+FRAME_BYTES = 4
+SAMPLE_RATE = 44100
+CLOSE_LIMIT_S = 0.5
+WAIT_S = 15.0
+# A steady tone on channel A at full volume: every tick's worth of sound is loud and unlike
+# silence at any level above 0.
+TONE_LINE = "00 01 00 00 00 00 00 3E 0F 00 00 00 00 FF"
+
+log = print
+
+
+class CaseFailure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise CaseFailure(message)
+
+
+# ---------------------------------------------------------------------------------------------
+# Pictures: PPM images of windows, cropped into label rectangles.
+
+class Image:
+    def __init__(self, width, height, pixels):
+        self.width, self.height, self.pixels = width, height, pixels
+
+    def crop(self, x, y, w, h):
+        """The rectangle as a tuple of rows, each row the bytes of w RGB pixels."""
+        rows = []
+        for j in range(y, y + h):
+            start = (j * self.width + x) * 3
+            rows.append(self.pixels[start:start + w * 3])
+        return tuple(rows)
+
+
+def parse_ppm(data):
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos) + 1
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    if fields[0] != b"P6" or int(fields[3]) != 255:
+        raise ValueError("not an 8-bit PPM image")
+    width, height = int(fields[1]), int(fields[2])
+    pixels = data[pos + 1:pos + 1 + width * height * 3]
+    return Image(width, height, pixels)
+
+
+def capture(session, window):
+    """A picture of the window ("root": the whole screen), or None."""
+    out = subprocess.run(["import", "-window", str(window), "-depth", "8", "ppm:-"], env=session.env,
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    if out.returncode != 0 or not out.stdout:
+        return None
+    image = parse_ppm(out.stdout)
+    image.ppm = out.stdout
+    return image
+
+
+def save_png(session, image, path):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    subprocess.run(["convert", "ppm:-", path], input=image.ppm, check=True)
+
+
+def column(crop, c):
+    return tuple(row[3 * c:3 * c + 3] for row in crop)
+
+
+def ink_columns(crop):
+    """Columns that hold anything but the label's background (its top-left pixel)."""
+    background = crop[0][0:3]
+    return [c for c in range(len(crop[0]) // 3) if any(px != background for px in column(crop, c))]
+
+
+def columns(crop, first, last):
+    return tuple(row[3 * first:3 * (last + 1)] for row in crop)
+
+
+class Probe:
+    """Reference pictures of label texts, drawn by the label probe on the session's server."""
+
+    def __init__(self, session, probe_path, texts):
+        """texts: (height, text) pairs."""
+        args = [probe_path] + ["%d:%s" % (h, t) for h, t in texts]
+        proc = subprocess.Popen(args, env=session.env, stdout=subprocess.PIPE, preexec_fn=die_with_parent)
+        rects = []
+        try:
+            for line in proc.stdout:
+                line = line.decode().strip()
+                if line == "ready":
+                    break
+                rects.append(tuple(int(v) for v in line.split()))
+            check(len(rects) == len(texts), "the label probe did not draw its labels")
+            window = wait_for(lambda: find_window(session, r"^Tonewell probe$"), WAIT_S, "the probe window")
+            image = wait_for(lambda: capture(session, window), WAIT_S, "a picture of the probe window")
+            self.pictures = {}
+            for (h, text), (x, y, w, hh) in zip(texts, rects):
+                self.pictures[(h, text)] = image.crop(x, y, w, hh)
+        finally:
+            proc.send_signal(signal.SIGTERM)
+            check(proc.wait(timeout=WAIT_S) == 0, "the label probe did not end cleanly")
+
+    def __getitem__(self, key):
+        return self.pictures[key]
+
+
+def probe_texts(frame_counts):
+    status = [(20, "Loading..."), (20, ""), (20, "Playing: ")]
+    for m in frame_counts:
+        status += [(20, "Playing: 0 / %d" % m), (20, " / %d" % m)]
+    levels = [(14, "")]
+    for letter in "ABC":
+        levels += [(14, "%s: %s" % (letter, "-" * n)) for n in range(16)]
+    return status + levels
+
+
+def read_status(probe, crop, frame_count):
+    """'loading', 'zero' (Playing: 0 / M), 'playing' (Playing: N / M with other digits
+    between the prefix and the suffix), or None when the label shows anything else."""
+    if crop == probe[(20, "Loading...")]:
+        return "loading"
+    if crop == probe[(20, "Playing: 0 / %d" % frame_count)]:
+        return "zero"
+    prefix = probe[(20, "Playing: ")]
+    prefix_end = ink_columns(prefix)[-1]
+    if columns(crop, 0, prefix_end) != columns(prefix, 0, prefix_end):
+        return None
+    suffix = probe[(20, " / %d" % frame_count)]
+    ink = ink_columns(suffix)
+    s0, s1 = ink[0], ink[-1]
+    want = columns(suffix, s0, s1)
+    width = len(crop[0]) // 3
+    crop_ink = ink_columns(crop)
+    for dx in range(prefix_end + 2, width - (s1 - s0)):
+        if columns(crop, dx, dx + s1 - s0) != want:
+            continue
+        digits = [c for c in crop_ink if prefix_end < c < dx]
+        after = [c for c in crop_ink if c > dx + s1 - s0]
+        if digits and not after:
+            return "playing"
+    return None
+
+
+def read_level(probe, crop, letter):
+    """The number of hyphens the level label shows, or None."""
+    for n in range(16):
+        if crop == probe[(14, "%s: %s" % (letter, "-" * n))]:
+            return n
+    return None
+
+
+def read_labels(probe, image, frame_count, origin=(0, 0)):
+    """(status, levels) of the client area whose top-left corner is at origin in image."""
+    ox, oy = origin
+    if image is None or image.width < ox + CLIENT_W or image.height < oy + CLIENT_H:
+        return None
+    status = read_status(probe, image.crop(ox + STATUS_RECT[0], oy + STATUS_RECT[1], *STATUS_RECT[2:]), frame_count)
+    levels = []
+    for letter, (x, y, w, h) in zip("ABC", LEVEL_RECTS):
+        crop = image.crop(ox + x, oy + y, w, h)
+        levels.append("" if crop == probe[(14, "")] else read_level(probe, crop, letter))
+    return status, levels
+
+
+# ---------------------------------------------------------------------------------------------
+# The window, as the X server and the window manager see it.
+
+def find_window(session, pattern=TITLE_PATTERN):
+    out = session.run(["xdotool", "search", "--onlyvisible", "--name", pattern], check=False).split()
+    return int(out[0]) if len(out) == 1 else None
+
+
+def geometry(session, window):
+    out = session.run(["xwininfo", "-id", str(window)])
+    def value(name):
+        return int(re.search(r"%s:\s+(-?\d+)" % re.escape(name), out).group(1))
+    return value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height")
+
+
+def frame_extents(session, window):
+    out = session.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"])
+    m = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out)
+    return tuple(int(v) for v in m.groups()) if m else None
+
+
+def screen_size(session):
+    w, h = session.run(["xdotool", "getdisplaygeometry"]).split()
+    return int(w), int(h)
+
+
+# ---------------------------------------------------------------------------------------------
+# The player and its sound.
+
+class Player:
+    started = []  # every player of the case, ended at the case's end whatever happened
+
+    def __init__(self, session, args, workdir, audio_file=None, driver="disk"):
+        env = dict(session.env)
+        env["SDL_AUDIODRIVER"] = driver
+        if audio_file:
+            env["SDL_DISKAUDIOFILE"] = audio_file
+        self.audio_file = audio_file
+        self.proc = subprocess.Popen([args.player], cwd=workdir, env=env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        Player.started.append(self)
+
+    def window(self, session):
+        return wait_for(lambda: self.running() and find_window(session), WAIT_S, "the player's window")
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def audio(self):
+        try:
+            with open(self.audio_file, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return b""
+
+    def frames(self):
+        return len(self.audio()) // FRAME_BYTES
+
+    def close_and_time(self, request):
+        """Makes the close request, returns (exit code, seconds from the request to the exit)."""
+        check(self.running(), "the player ended before the close request")
+        start = time.monotonic()
+        request()
+        code = wait_for(lambda: self.proc.poll() is not None, WAIT_S, "the player to end") and self.proc.returncode
+        return code, time.monotonic() - start
+
+    def kill(self):
+        if self.running():
+            self.proc.kill()
+            self.proc.wait()
+
+
+def render(args, dump, frames, level):
+    out = subprocess.run([args.render, "--frames", str(frames), "--level", level, dump, "-"],
+                         stdout=subprocess.PIPE, check=True)
+    return out.stdout
+
+
+def sound_start(audio, reference):
+    """The frame of the sound file at which the rendered sound begins, or None. Before it the
+    device plays the silent ring: once, or more often when the pump starts late."""
+    want = reference[:START_PROBE_FRAMES * FRAME_BYTES]
+    at = audio.find(want)
+    while at >= 0 and at % FRAME_BYTES:
+        at = audio.find(want, at + 1)
+    return None if at < 0 else at // FRAME_BYTES
+
+
+def expect_rendered(audio, reference, what):
+    """The sound file holds silence, then exactly the reference from its first frame on."""
+    start = sound_start(audio, reference)
+    check(start is not None, "%s: the rendered sound is not in the file" % what)
+    check(audio[:start * FRAME_BYTES].count(0) == start * FRAME_BYTES, "%s: sound before the rendering" % what)
+    frames = len(audio) // FRAME_BYTES - start
+    check(audio[start * FRAME_BYTES:] == reference[:frames * FRAME_BYTES], "%s: differs from the offline rendering" % what)
+    log("%s: silence for %d frames (%.2f passes of the ring), then %d frames equal to the offline rendering" %
+        (what, start, start / RING_FRAMES, frames))
+    return start, frames
+
+
+def tick_blocks(audio, references, first="H"):
+    """Classifies each complete tick's worth of sound from the start of the rendering (found
+    with references[first]): the key of the reference it equals sample for sample, 'Z' for
+    silence, '?' for anything else. Returns (start frame, classes)."""
+    start = sound_start(audio, references[first])
+    if start is None:
+        return None, ""
+    blocks = (len(audio) // FRAME_BYTES - start) // TICK_FRAMES
+    size = TICK_FRAMES * FRAME_BYTES
+    out = []
+    for j in range(blocks):
+        at = (start + j * TICK_FRAMES) * FRAME_BYTES
+        block = audio[at:at + size]
+        kind = "?"
+        for key, ref in references.items():
+            if ref[j * size:(j + 1) * size] == block:
+                kind = key
+                break
+        if kind == "?" and block.count(0) == size:
+            kind = "Z"
+        out.append(kind)
+    return start, "".join(out)
+
+
+def count_frames(path):
+    """Frames the loader takes from a dump: lines not blank after trimming spaces, at most 32787."""
+    with open(path, "rb") as f:
+        lines = re.split(rb"\r\n|\r|\n|\x00", f.read())
+    return min(sum(1 for line in lines if line.strip(b" ")), MAX_DUMP_FRAMES)
+
+
+def close_with_alt_f4(session, window):
+    session.run(["xdotool", "windowactivate", "--sync", str(window)])
+    return lambda: session.run(["xdotool", "key", "--clearmodifiers", "alt+F4"])
+
+
+def close_with_wm(session):
+    return lambda: session.run(["wmctrl", "-c", TITLE])
+
+
+def expect_clean_close(player, request, how):
+    code, seconds = player.close_and_time(request)
+    log("close by %s: exit code %d after %.3f s" % (how, code, seconds))
+    check(code == 0, "exit code %d after the close by %s" % (code, how))
+    check(seconds < CLOSE_LIMIT_S, "the close by %s took %.3f s" % (how, seconds))
+    if player.audio_file and os.path.exists(player.audio_file):
+        check(os.path.getsize(player.audio_file) % FRAME_BYTES == 0, "the sound file ends inside a frame")
+
+
+def wait_for_labels(session, probe, window, frame_count, want, what, screen=False):
+    """Polls pictures of the window (or of the whole screen) until its labels satisfy want;
+    returns (status, levels, picture)."""
+    def good():
+        if screen:
+            x, y, _, _ = geometry(session, window)
+            image = capture(session, "root")
+            labels = read_labels(probe, image, frame_count, (x, y))
+        else:
+            image = capture(session, window)
+            labels = read_labels(probe, image, frame_count)
+        return labels + (image,) if labels and want(*labels) else None
+    return wait_for(good, WAIT_S, what)
+
+
+# ---------------------------------------------------------------------------------------------
+# The cases.
+
+def case_window(args, session, work):
+    """The window, its status with level bars, the sound of the bundled dump, Alt+F4."""
+    dump = os.path.join(work, "music", "dump.txt")
+    frame_count = count_frames(dump)
+    probe = Probe(session, args.probe, probe_texts([frame_count]))
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    window = player.window(session)
+
+    x, y, w, h = geometry(session, window)
+    check((w, h) == (CLIENT_W, CLIENT_H), "client area %dx%d" % (w, h))
+    left, right, top, bottom = wait_for(lambda: frame_extents(session, window), WAIT_S, "the frame")
+    sw, sh = screen_size(session)
+    outer = (x - left, y - top, w + left + right, h + top + bottom)
+    log("client %dx%d at %d,%d; frame %dx%d at %d,%d on a %dx%d screen" %
+        (w, h, x, y, outer[2], outer[3], outer[0], outer[1], sw, sh))
+    check(outer[0] == (sw - outer[2]) // 2 and outer[1] == (sh - outer[3]) // 2, "the frame is not centred")
+
+    hints = session.run(["xprop", "-id", str(window), "WM_NORMAL_HINTS"])
+    check("minimum size: 140 by 100" in hints and "maximum size: 140 by 100" in hints, "size hints: " + hints)
+    actions = session.run(["xprop", "-id", str(window), "_NET_WM_ALLOWED_ACTIONS"])
+    check("_NET_WM_ACTION_CLOSE" in actions, "the window manager offers no close")
+    for forbidden in ("_NET_WM_ACTION_RESIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"):
+        check(forbidden not in actions, "the window manager offers " + forbidden)
+
+    # The screenshot kept is the very picture whose labels were read.
+    status, levels, screen = wait_for_labels(
+        session, probe, window, frame_count,
+        lambda status, levels: status == "playing" and None not in levels and sum(map(bool, levels)) >= 2,
+        "'Playing: N / %d' with two level bars" % frame_count, screen=True)
+    log("status: Playing: N / %d; level bars A, B, C: %s" % (frame_count, levels))
+    save_png(session, screen, os.path.join(args.artifacts, "player.png"))
+
+    # Attempts to resize and maximise; a later move is the sign that the window manager has
+    # dealt with them, since it takes requests in order.
+    session.run(["xdotool", "windowsize", str(window), "300", "200"])
+    session.run(["wmctrl", "-r", TITLE, "-b", "add,maximized_vert,maximized_horz"])
+    session.run(["xdotool", "windowmove", str(window), "20", "30"])
+    wait_for(lambda: geometry(session, window)[:2] != (x, y), WAIT_S, "the window to move")
+    check(geometry(session, window)[2:] == (CLIENT_W, CLIENT_H), "the window was resized")
+
+    # The sound: the silent ring, then exactly the offline rendering.
+    wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE, WAIT_S, "a second of sound")
+    audio = player.audio()
+    expect_rendered(audio, render(args, dump, len(audio) // FRAME_BYTES, "0.85"), "sound")
+
+    expect_clean_close(player, close_with_alt_f4(session, window), "Alt+F4")
+
+
+def case_volume(args, session, work):
+    """Slider to 0 with the mouse, then Right and Left: the sound follows at the next tick."""
+    dump = os.path.join(work, "music", "dump.txt")
+    with open(dump, "w") as f:
+        f.write((TONE_LINE + "\n") * 50)
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    window = player.window(session)
+    frames = 30 * SAMPLE_RATE
+    refs = {"H": render(args, dump, frames, "0.85"), "L": render(args, dump, frames, "0.01")}
+
+    def blocks():
+        return tick_blocks(player.audio(), refs)[1]
+
+    def wait_for_ticks(pattern, what):
+        try:
+            wait_for(lambda: re.fullmatch(pattern, blocks()), WAIT_S, what)
+        except TimeoutError as timeout:
+            raise CaseFailure("%s; ticks so far: %s" % (timeout, blocks()))
+
+    wait_for_ticks(r"H{5,}", "five ticks of sound at 85")
+    x, y, _, _ = geometry(session, window)
+    sx, sy, sw, sh = SLIDER_RECT
+    knob_x, knob_y = x + sx + (sw * 85) // 100, y + sy + sh // 2
+    session.run(["xdotool", "mousemove", "--sync", str(knob_x), str(knob_y), "mousedown", "1"])
+    session.run(["xdotool", "mousemove", "--sync", str(x - 40), str(knob_y), "mouseup", "1"])
+    released_at = player.frames()
+    wait_for_ticks(r"H+Z{3,}", "silence after the slider went to 0")
+    start, classes = tick_blocks(player.audio(), refs)
+    first_silent = start + classes.index("Z") * TICK_FRAMES
+    log("slider to 0: silent from frame %d, %d frames after the file held %d at the release" %
+        (first_silent, first_silent - released_at, released_at))
+    check(first_silent - released_at < SAMPLE_RATE // 2, "the silence came late")
+
+    session.run(["xdotool", "key", "Right"])
+    wait_for_ticks(r"H+Z+L{3,}", "sound at level 1 after Right")
+    session.run(["xdotool", "key", "Left"])
+    wait_for_ticks(r"H+Z+L+Z{3,}", "silence again after Left")
+    final = blocks()
+    log("ticks: %s" % re.sub(r"(.)\1*", lambda m: "%s*%d " % (m.group(1), len(m.group(0))), final))
+    expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
+    check(re.fullmatch(r"H+Z+L+Z+", tick_blocks(player.audio(), refs)[1]), "the sound changed inside a tick")
+
+
+def case_loading(args, session, work):
+    """A 32787-line dump fed slowly: "Loading..." until it is in, then it plays."""
+    fifo = os.path.join(work, "music", "dump.txt")
+    os.remove(fifo)
+    content = os.path.join(work, "content.txt")
+    with open(args.music) as f:
+        lines = [line for line in f.read().splitlines() if line.strip(" ")]
+    with open(content, "w") as f:
+        f.write("".join(lines[i % len(lines)] + "\n" for i in range(MAX_DUMP_FRAMES)))
+    os.mkfifo(fifo)
+    probe = Probe(session, args.probe, probe_texts([MAX_DUMP_FRAMES]))
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    window = player.window(session)
+    # The loader now waits for the dump's writer: the window must already show its first state.
+    loading = wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
+                    lambda status, levels: status == "loading" and levels == ["", "", ""],
+                    "'Loading...' and empty level labels during the load")
+    log("during the load: 'Loading...', empty level labels")
+    save_png(session, loading[2], os.path.join(args.artifacts, "player-loading.png"))
+    check(player.running(), "the player ended during the load")
+    with open(fifo, "w") as f:
+        shutil.copyfileobj(open(content), f)
+    wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
+                    lambda status, levels: status == "playing", "'Playing: N / 32787' after the load")
+    log("after the load: 'Playing: N / %d'" % MAX_DUMP_FRAMES)
+    wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE, WAIT_S, "a second of sound")
+    audio = player.audio()
+    expect_rendered(audio, render(args, content, len(audio) // FRAME_BYTES, "0.85"), "sound of the long dump")
+    expect_clean_close(player, lambda: player.proc.send_signal(signal.SIGTERM), "SIGTERM")
+
+
+def case_loadclose(args, session, work):
+    """A close request made during the load is acted on once the load is done."""
+    fifo = os.path.join(work, "music", "dump.txt")
+    os.remove(fifo)
+    os.mkfifo(fifo)
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    player.window(session)
+    session.run(["wmctrl", "-c", TITLE])
+    check(player.running(), "the player ended before its load was done")
+    start = time.monotonic()
+    with open(fifo, "w") as f:
+        f.write((TONE_LINE + "\n") * 100)
+    wait_for(lambda: not player.running(), WAIT_S, "the player to end after the load")
+    log("closed during the load: ended %.3f s after the load, exit code %d" %
+        (time.monotonic() - start, player.proc.returncode))
+    check(player.proc.returncode == 0, "exit code %d" % player.proc.returncode)
+
+
+def case_nodevice(args, session, work):
+    """No sound device at all: the window runs, stays at frame 0, and closes cleanly."""
+    frame_count = count_frames(os.path.join(work, "music", "dump.txt"))
+    probe = Probe(session, args.probe, probe_texts([frame_count]))
+    player = Player(session, args, work, driver="tonewell-no-such-driver")
+    window = player.window(session)
+    for _ in range(2):  # the first refresh and a later one
+        wait_for_labels(session, probe, window, frame_count,
+                        lambda status, levels: status == "zero" and levels == [0, 0, 0],
+                        "'Playing: 0 / %d' with empty bars" % frame_count)
+        first = time.monotonic()
+        wait_for(lambda: time.monotonic() - first > 0.3, WAIT_S, "a few refreshes")
+    log("no device: 'Playing: 0 / %d', empty bars" % frame_count)
+    expect_clean_close(player, close_with_alt_f4(session, window), "Alt+F4")
+
+
+def case_nodump(args, session, work):
+    """No dump file: 'Playing: 0 / 0', the sound of no frames, clean close."""
+    shutil.rmtree(os.path.join(work, "music"))
+    probe = Probe(session, args.probe, probe_texts([0]))
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    window = player.window(session)
+    wait_for_labels(session, probe, window, 0, lambda status, levels: status == "zero" and levels == [0, 0, 0],
+                    "'Playing: 0 / 0' with empty bars")
+    # With no frames every tick writes the all-zero frame: the chip's faint idle output, the
+    # same as rendered from a dump without any frame.
+    wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE // 2, WAIT_S, "half a second of sound")
+    empty = os.path.join(work, "empty.txt")
+    open(empty, "w").close()
+    audio = player.audio()
+    expect_rendered(audio, render(args, empty, len(audio) // FRAME_BYTES, "0.85"), "sound without a dump")
+    log("no dump: 'Playing: 0 / 0'")
+    expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
+
+
+def case_signals(args, session, work):
+    """SIGINT and SIGTERM close the player like a close request."""
+    for sig in (signal.SIGINT, signal.SIGTERM):
+        player = Player(session, args, work, os.path.join(work, "sound-%d.raw" % sig))
+        player.window(session)
+        wait_for(lambda: player.frames() > RING_FRAMES, WAIT_S, "sound")
+        expect_clean_close(player, lambda: player.proc.send_signal(sig), signal.Signals(sig).name)
+        wait_for(lambda: find_window(session) is None, WAIT_S, "the window to go")
+
+
+def case_closebox(args, session, work):
+    """The close box of the frame: a click on it ends the player."""
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    window = player.window(session)
+    x, y, w, _ = geometry(session, window)
+    left, right, top, _ = wait_for(lambda: frame_extents(session, window), WAIT_S, "the frame")
+    # openbox's close button is the last one in the title bar, at its right end.
+    bx, by = x + w + right - 11, y - top + top // 2
+    session.run(["xdotool", "mousemove", "--sync", str(bx), str(by)])
+    expect_clean_close(player, lambda: session.run(["xdotool", "click", "1"]), "the close box")
+
+
+CASES = {
+    "window": case_window,
+    "volume": case_volume,
+    "loading": case_loading,
+    "loadclose": case_loadclose,
+    "nodevice": case_nodevice,
+    "nodump": case_nodump,
+    "signals": case_signals,
+    "closebox": case_closebox,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ("player", "probe", "render", "music", "artifacts"):
+        parser.add_argument("--" + name, required=True)
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    for name in ("player", "probe", "render", "music", "artifacts"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "import", "wmctrl"):
+        if not shutil.which(tool):
+            print("missing tool: %s" % tool, file=sys.stderr)
+            return 1
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
+    work = tempfile.mkdtemp(prefix="tonewell-e2e-")
+    os.makedirs(os.path.join(work, "music"))
+    shutil.copy(args.music, os.path.join(work, "music", "dump.txt"))
+    try:
+        with X11Session(window_manager=True) as session:
+            try:
+                CASES[args.case](args, session, work)
+            finally:
+                for player in Player.started:
+                    player.kill()
+    except (CaseFailure, TimeoutError) as failure:
+        print("FAILED: %s: %s" % (args.case, failure), file=sys.stderr)
+        return 1
+    finally:
+        for player in Player.started:
+            player.kill()
+        shutil.rmtree(work, ignore_errors=True)
+    print("passed: %s" % args.case)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

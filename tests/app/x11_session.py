@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""A private X server for tests: Xvfb on a free display, optionally with openbox as the window
+manager. Used as a module by the end-to-end tests, and as a command that runs one program
+inside such a server:
+
+    x11_session.py [--wm] -- PROGRAM ARGS...
+
+exits with the program's exit code.
+"""
+import ctypes
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SCREEN = "1024x768x24"
+START_TIMEOUT_S = 20.0
+POLL_S = 0.02
+
+
+def die_with_parent():
+    """For preexec_fn: the child gets SIGTERM when the test process dies, however it dies."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def wait_for(condition, timeout_s, what):
+    """Polls condition() until it returns a true value, which is returned; fails after timeout_s."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError("timed out after %.1f s waiting for %s" % (timeout_s, what))
+        time.sleep(POLL_S)
+
+
+class X11Session:
+    def __init__(self, window_manager=True):
+        self.window_manager = window_manager
+        self.xvfb = None
+        self.wm = None
+        self.display = None
+        self.env = None
+        self.home = None
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def start(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-nolisten", "tcp", "-noreset"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=die_with_parent)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + START_TIMEOUT_S
+        with os.fdopen(read_end, "rb") as pipe:
+            # Xvfb writes the display number followed by a newline once it accepts clients.
+            while not number.endswith(b"\n"):
+                if time.monotonic() > deadline or self.xvfb.poll() is not None:
+                    raise RuntimeError("Xvfb did not start")
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not report its display")
+                number += chunk
+        self.display = ":" + number.decode().strip()
+        self.env = dict(os.environ)
+        self.env["DISPLAY"] = self.display
+        self.env.pop("XAUTHORITY", None)
+        if self.window_manager:
+            # A fresh home: openbox runs with its system-wide defaults (Alt+F4 closes).
+            self.home = tempfile.mkdtemp(prefix="tonewell-openbox-")
+            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=dict(self.env, HOME=self.home),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                       preexec_fn=die_with_parent)
+            wait_for(self.wm_running, START_TIMEOUT_S, "openbox to manage the screen")
+
+    def wm_running(self):
+        out = self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False)
+        return "window id" in out
+
+    def run(self, args, check=True, **kwargs):
+        """Runs a client of this display; returns its standard output as text."""
+        done = subprocess.run(args, env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+        if check and done.returncode != 0:
+            raise RuntimeError("%s failed (%d): %s" % (" ".join(args), done.returncode, done.stderr.decode(errors="replace")))
+        return done.stdout.decode(errors="replace")
+
+    def stop(self):
+        for proc in (self.wm, self.xvfb):
+            if proc and proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+        if self.home:
+            shutil.rmtree(self.home, ignore_errors=True)
+
+
+def main(argv):
+    # A terminated test still takes its X server down (the with-block's exit runs).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
+    wm = False
+    if argv and argv[0] == "--wm":
+        wm = True
+        argv = argv[1:]
+    if argv and argv[0] == "--no-wm":
+        argv = argv[1:]
+    if not argv or argv[0] != "--" or len(argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    with X11Session(window_manager=wm) as session:
+        return subprocess.run(argv[1:], env=session.env, preexec_fn=die_with_parent).returncode
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
