@@ -2,7 +2,7 @@
 """The player end to end, in a private X server with openbox as the window manager.
 
     x11_e2e.py --player TONEWELL --probe LABEL_PROBE --render TONEWELL_RENDER
-               --music DUMP --artifacts DIR CASE
+               --close-log CLOSE_LOG_SHIM --music DUMP --artifacts DIR CASE
 
 Each CASE starts its own X server and runs the player from a fresh directory holding the
 case's music/dump.txt. Sound goes through SDL's disk driver into a file that the case reads:
@@ -10,7 +10,8 @@ the device plays its ring of 8 blocks once silent, then exactly what tonewell-re
 the same dump, so every tick's worth of sound can be compared sample for sample.
 
 Label texts are read by comparing the window's pixels with the same texts drawn by the label
-probe on the same server. Every wait is a bounded poll for a condition.
+probe on the same server. A preloaded shim notes when the player closes its sound device and
+destroys its window. Every wait is a bounded poll for a condition.
 """
 import argparse
 import os
@@ -245,6 +246,10 @@ class Player:
         if audio_file:
             env["SDL_DISKAUDIOFILE"] = audio_file
         self.audio_file = audio_file
+        self.device_expected = driver == "disk"
+        self.close_log = os.path.join(workdir, "close-%d.log" % len(Player.started))
+        env["LD_PRELOAD"] = args.close_log
+        env["TONEWELL_CLOSE_LOG"] = self.close_log
         self.proc = subprocess.Popen([args.player], cwd=workdir, env=env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         Player.started.append(self)
@@ -272,6 +277,13 @@ class Player:
         request()
         code = wait_for(lambda: self.proc.poll() is not None, WAIT_S, "the player to end") and self.proc.returncode
         return code, time.monotonic() - start
+
+    def close_events(self):
+        try:
+            with open(self.close_log) as f:
+                return f.read().split()
+        except FileNotFoundError:
+            return []
 
     def kill(self):
         if self.running():
@@ -354,6 +366,15 @@ def expect_clean_close(player, request, how):
     check(seconds < CLOSE_LIMIT_S, "the close by %s took %.3f s" % (how, seconds))
     if player.audio_file and os.path.exists(player.audio_file):
         check(os.path.getsize(player.audio_file) % FRAME_BYTES == 0, "the sound file ends inside a frame")
+    events = player.close_events()
+    check("window-destroy" in events, "the window was not destroyed")
+    if player.device_expected:
+        check("audio-close" in events, "the sound device was not closed")
+        check(events.index("audio-close") < events.index("window-destroy"),
+              "the window went before the sound device was closed: %s" % events)
+        log("the sound device was closed, then the window destroyed")
+    else:
+        check("audio-close" not in events, "a device was closed that never opened")
 
 
 def wait_for_labels(session, probe, window, frame_count, want, what, screen=False):
@@ -585,11 +606,11 @@ CASES = {
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("player", "probe", "render", "music", "artifacts"):
+    for name in ("player", "probe", "render", "close-log", "music", "artifacts"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
-    for name in ("player", "probe", "render", "music", "artifacts"):
+    for name in ("player", "probe", "render", "close_log", "music", "artifacts"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
     for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "import", "wmctrl"):
         if not shutil.which(tool):
