@@ -22,30 +22,16 @@
 #include "audio/wave_out_sdl.h"
 #endif
 #include "dump/dump_loader.h"
+#include "app/sound_start.h"
 #include "dump/frame_sequencer.h"
 #include "platform/heap.h"
 #include "psg/psg.h"
 
 namespace {
 
-bool StartPlayer() {
-  ClearAppContext();
-  App.Heap = CreatePrivateHeap(4096);
-  App.MemoryHeap = CreatePrivateHeap(4096);
-  ConfigureAudioStream();
-  ConfigureChip(App.Stream.SampleRate);
-  ConfigureDump();
-  if (LoadDumpFile(TONEWELL_DUMP_PATH) != 0) return false;
-  App.OutputLevel.store(0.85f);
-  SetOutputLevel(0.85f);
-  return true;
-}
+bool StartPlayer() { return StartSoundOnly(TONEWELL_DUMP_PATH, 0.85f) == 0; }
 
-void EndPlayer() {
-  DestroyPrivateHeap(App.MemoryHeap);
-  DestroyPrivateHeap(App.Heap);
-  App.MemoryHeap = App.Heap = nullptr;
-}
+void EndPlayer() { EndSoundOnly(); }
 
 double ThreadCpuSeconds() {
   timespec t{};

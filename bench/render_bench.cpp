@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "app/sound_start.h"
 #include "audio/audio_stream.h"
 #include "dump/dump_loader.h"
 #include "dump/frame_sequencer.h"
@@ -14,24 +15,14 @@
 namespace {
 
 void StartRenderer(const char* dump) {
-  ClearAppContext();
-  App.Heap = CreatePrivateHeap(4096);
-  ConfigureAudioStream();
-  ConfigureChip(App.Stream.SampleRate);
-  ConfigureDump();
-  LoadDumpFile(dump);
-  App.OutputLevel.store(0.85f);
-  SetOutputLevel(0.85f);
+  StartSoundOnly(dump, 0.85f);
   SetStreamCallbacks(ResetChip, RenderFrame, nullptr, TickCallback);
   ResetChip();
   AllocateRing();
   ClearRing();
 }
 
-void StopRenderer() {
-  ReleaseRing();
-  DestroyPrivateHeap(App.Heap);
-}
+void StopRenderer() { EndSoundOnly(); }
 
 // Sample frames per second through RenderBlock: one sample callback per frame, a tick every 882.
 void BM_RenderBlock(benchmark::State& state) {

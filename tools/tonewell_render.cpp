@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "app/app_context.h"
+#include "app/sound_start.h"
 #include "audio/audio_stream.h"
 #include "dump/dump_loader.h"
 #include "dump/frame_sequencer.h"
@@ -98,19 +99,10 @@ int main(int argc, char** argv) {
   }
   if (pathCount < 2) return Usage("DUMP and OUT are required");
 
-  // The player's start-up, as far as the sound depends on it.
-  ClearAppContext();
-  App.Heap = CreatePrivateHeap(4096);
-  App.MemoryHeap = CreatePrivateHeap(4096);
-  ConfigureAudioStream();
-  ConfigureChip(App.Stream.SampleRate);
-  ConfigureDump();
-  if (LoadDumpFile(paths[0]) != 0) {
+  if (StartSoundOnly(paths[0], level) != 0) {
     std::fprintf(stderr, "tonewell-render: cannot open dump %s: %s\n", paths[0], std::strerror(errno));
     return 1;
   }
-  SetOutputLevel(level);
-  App.OutputLevel.store(App.Chip.OutputGain);  // the ticks apply the clamped level
   if (frames < 0) frames = static_cast<long long>(App.Stream.SamplesPerTick) * (App.FrameCount + 1);
 
   const std::string out = paths[1];

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/app_context.h"
+#include "app/sound_start.h"
 #include "audio/audio_stream.h"
 #include "audio/wave_out.h"
 #include "audio/wave_out_sdl.h"
@@ -80,18 +81,10 @@ Playback PlayThroughDiskDriver(const std::string& file) {
   Playback p;
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
-  ClearAppContext();
-  App.Heap = CreatePrivateHeap(4096);
-  App.MemoryHeap = CreatePrivateHeap(4096);
-  ConfigureAudioStream();
-  ConfigureChip(App.Stream.SampleRate);
-  ConfigureDump();
-  if (LoadDumpFile(TONEWELL_DUMP_PATH) != 0) {
+  if (StartSoundOnly(TONEWELL_DUMP_PATH, Level) != 0) {
     ADD_FAILURE() << "cannot read " << TONEWELL_DUMP_PATH;
     return p;
   }
-  App.OutputLevel.store(Level);
-  SetOutputLevel(Level);
   RenderedFrames = 0;
   LateFrame = -1;
   SmallestLead = INT64_MAX;
@@ -118,9 +111,7 @@ Playback PlayThroughDiskDriver(const std::string& file) {
   p.File = ReadWhole(file);
   p.LateFrame = LateFrame;
   p.SmallestLead = SmallestLead;
-  DestroyPrivateHeap(App.MemoryHeap);
-  DestroyPrivateHeap(App.Heap);
-  App.MemoryHeap = App.Heap = nullptr;
+  EndSoundOnly();
   return p;
 }
 
