@@ -5,7 +5,7 @@ set -euo pipefail
 
 play_packages=(cmake ninja-build g++ pkg-config libsdl2-dev libfltk1.3-dev libncurses-dev)
 test_packages=(python3 libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
-               xvfb xauth openbox xdotool x11-utils imagemagick tmux sox
+               xvfb xauth openbox xdotool x11-utils wmctrl fonts-dejavu-extra imagemagick tmux sox
                g++-mingw-w64-x86-64-posix wine64 wine)
 
 wanted=("${play_packages[@]}")
