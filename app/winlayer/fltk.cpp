@@ -165,6 +165,27 @@ class LabelBox : public Fl_Box {
   }
 };
 
+// A slider whose knob ends where the pointer was released. FLTK folds the pointer motions it
+// reads in one go into a single move that it dispatches after all of them, so when the last
+// motion of a drag and the button's release are read together (a quick drag, or a busy
+// program), the release is handled first and that motion then arrives as a plain move: the
+// drag would stop short of where the button came up. The release carries the pointer's final
+// position, so the slider first drags to it.
+class LayerSlider : public Fl_Hor_Nice_Slider {
+ public:
+  LayerSlider(int x, int y, int w, int h) : Fl_Hor_Nice_Slider(x, y, w, h) {}
+  int handle(int event) override {
+    if (event == FL_RELEASE && Dragging) Fl_Hor_Nice_Slider::handle(FL_DRAG);
+    const int used = Fl_Hor_Nice_Slider::handle(event);
+    if (event == FL_PUSH) Dragging = used != 0;
+    if (event == FL_RELEASE) Dragging = false;
+    return used;
+  }
+
+ private:
+  bool Dragging = false;  // pressed on this slider and not yet released
+};
+
 void SetLabelText(FltkControl& control, const char* text) {
   auto* label = static_cast<LabelBox*>(control.Handle);
   label->copy_label(text);
@@ -487,7 +508,7 @@ NativeHandle Slider(int32_t number, int32_t x, int32_t y, int32_t width, int32_t
   if (minimum < 0) minimum = 0;
   if (maximum < 0) maximum = 0;
   Fl_Group::current(nullptr);
-  auto* slider = new Fl_Hor_Nice_Slider(x, y, width, height);
+  auto* slider = new LayerSlider(x, y, width, height);
   slider->box(FL_FLAT_BOX);
   slider->color(FL_BACKGROUND_COLOR);
   slider->bounds(minimum, maximum);

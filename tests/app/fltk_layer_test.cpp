@@ -307,6 +307,76 @@ TEST_F(FltkLayerTest, DraggingGivesOneEventPerChangeOfPosition) {
   EXPECT_EQ(events, changes);
 }
 
+// A pointer event of button 1 at client position x, y, sent to the window through the X server
+// (it arrives in FLTK's event queue like one from the pointer); held: whether the button is down
+// when the event happens.
+void SendPointer(Fl_Window* window, int type, int x, int y, bool held) {
+  XEvent e{};
+  e.type = type;
+  e.xany.display = fl_display;
+  e.xany.window = fl_xid(window);
+  if (type == MotionNotify) {
+    e.xmotion.root = RootWindow(fl_display, fl_screen);
+    e.xmotion.x = x;
+    e.xmotion.y = y;
+    e.xmotion.x_root = window->x() + x;
+    e.xmotion.y_root = window->y() + y;
+    e.xmotion.state = held ? Button1Mask : 0;
+    e.xmotion.same_screen = True;
+  } else {
+    e.xbutton.root = RootWindow(fl_display, fl_screen);
+    e.xbutton.x = x;
+    e.xbutton.y = y;
+    e.xbutton.x_root = window->x() + x;
+    e.xbutton.y_root = window->y() + y;
+    e.xbutton.state = held ? Button1Mask : 0;
+    e.xbutton.button = Button1;
+    e.xbutton.same_screen = True;
+  }
+  ASSERT_NE(XSendEvent(fl_display, fl_xid(window), False, NoEventMask, &e), 0);
+}
+
+// A quick drag as the X server delivers it to a busy program: press on the knob, one motion far
+// to the left and the release, all read by FLTK in one go. The knob ends at the release.
+TEST_F(FltkLayerTest, AReleaseReadTogetherWithTheLastMotionEndsTheDragThere) {
+  Fl_Window* window = WindowOf(OpenMain());
+  CreateSlider(5, 6, 75, 130, 18, 0, 100);
+  SetControlValue(5, 85);
+  ArmSentinelTimer(window);
+  Fl_Slider* slider = SliderOf(5);
+  const int knobX = slider->x() + slider->w() * 85 / 100, y = slider->y() + slider->h() / 2;
+  SendPointer(window, ButtonPress, knobX, y, false);
+  SendPointer(window, MotionNotify, -40, y, true);
+  SendPointer(window, ButtonRelease, -40, y, true);
+  XSync(fl_display, False);  // all three are in the client's queue before the layer reads any
+  EXPECT_EQ(WaitEvent(), EVENT_CONTROL);
+  EXPECT_EQ(GetEventControl(), 5);
+  EXPECT_EQ(GetControlValue(5), 0);
+  EXPECT_EQ(WaitEvent(), EVENT_TIMER);  // one movement, one event
+  EXPECT_EQ(GetControlValue(5), 0);
+}
+
+// The same drag with each event read on its own: the motion moves the knob, the release keeps it.
+TEST_F(FltkLayerTest, AReleaseAfterTheLastMotionWasReadKeepsTheKnobThere) {
+  Fl_Window* window = WindowOf(OpenMain());
+  CreateSlider(5, 6, 75, 130, 18, 0, 100);
+  SetControlValue(5, 85);
+  ArmSentinelTimer(window);
+  Fl_Slider* slider = SliderOf(5);
+  const int knobX = slider->x() + slider->w() * 85 / 100, y = slider->y() + slider->h() / 2;
+  SendPointer(window, ButtonPress, knobX, y, false);
+  SendPointer(window, MotionNotify, slider->x() + 20, y, true);
+  XSync(fl_display, False);
+  EXPECT_EQ(WaitEvent(), EVENT_CONTROL);
+  const int32_t dragged = GetControlValue(5);
+  EXPECT_LT(dragged, 85);
+  EXPECT_GT(dragged, 0);
+  SendPointer(window, ButtonRelease, slider->x() + 20, y, true);
+  XSync(fl_display, False);
+  EXPECT_EQ(WaitEvent(), EVENT_TIMER);  // the release itself moves nothing
+  EXPECT_EQ(GetControlValue(5), dragged);
+}
+
 TEST_F(FltkLayerTest, AClickAwayFromTheKnobMovesItWithOneEvent) {
   Fl_Window* window = WindowOf(OpenMain());
   CreateSlider(5, 6, 75, 130, 18, 0, 100);
