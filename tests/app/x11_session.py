@@ -9,6 +9,7 @@ exits with the program's exit code.
 """
 import ctypes
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -19,6 +20,9 @@ import time
 SCREEN = "1024x768x24"
 START_TIMEOUT_S = 20.0
 POLL_S = 0.02
+COMMAND_TIMEOUT_S = 20.0  # any single X client the tests run (xdotool, xprop, ...)
+WM_CHECK_TITLE = "tonewell-wm-check"
+WM_NUDGE = "_TONEWELL_WM_NUDGE"
 
 
 def die_with_parent():
@@ -64,11 +68,14 @@ class X11Session:
         os.close(write_end)
         number = b""
         deadline = time.monotonic() + START_TIMEOUT_S
-        with os.fdopen(read_end, "rb") as pipe:
+        with os.fdopen(read_end, "rb", buffering=0) as pipe:
             # Xvfb writes the display number followed by a newline once it accepts clients.
             while not number.endswith(b"\n"):
-                if time.monotonic() > deadline or self.xvfb.poll() is not None:
+                left = deadline - time.monotonic()
+                if left <= 0 or self.xvfb.poll() is not None:
                     raise RuntimeError("Xvfb did not start")
+                if not select.select([pipe], [], [], min(left, 0.5))[0]:
+                    continue
                 chunk = pipe.read(1)
                 if not chunk:
                     raise RuntimeError("Xvfb did not report its display")
@@ -83,15 +90,52 @@ class X11Session:
             self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=dict(self.env, HOME=self.home),
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                        preexec_fn=die_with_parent)
-            wait_for(self.wm_running, START_TIMEOUT_S, "openbox to manage the screen")
+            wait_for(self.wm_running, START_TIMEOUT_S, "openbox to claim the screen")
+            self.wait_until_wm_manages_windows()
 
     def wm_running(self):
+        if self.wm.poll() is not None:
+            raise RuntimeError("openbox ended during its start-up (exit code %d)" % self.wm.returncode)
         out = self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False)
         return "window id" in out
 
-    def run(self, args, check=True, **kwargs):
-        """Runs a client of this display; returns its standard output as text."""
-        done = subprocess.run(args, env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+    def wait_until_wm_manages_windows(self):
+        """Returns once openbox frames a newly mapped window. openbox names its check window on
+        the root early in its start-up, well before its event loop runs; a window mapped in
+        between can stay unmapped and unmanaged until some later event wakes openbox (under load
+        this left the player's window unshown for good). So a throw-away window is mapped, and a
+        property of the root window changes on every poll to wake openbox, until the window is
+        managed; then it goes again."""
+        check_window = subprocess.Popen(["xev", "-name", WM_CHECK_TITLE, "-geometry", "10x10+0+0"], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        preexec_fn=die_with_parent)
+        nudges = [0]
+
+        def managed():
+            if check_window.poll() is not None:
+                raise RuntimeError("the window manager check window ended (exit code %d)" % check_window.returncode)
+            nudges[0] += 1
+            self.run(["xprop", "-root", "-f", WM_NUDGE, "32c", "-set", WM_NUDGE, str(nudges[0])])
+            ids = self.run(["xdotool", "search", "--name", "^%s$" % WM_CHECK_TITLE], check=False).split()
+            return len(ids) == 1 and "window state: Normal" in self.run(["xprop", "-id", ids[0], "WM_STATE"], check=False)
+
+        try:
+            wait_for(managed, START_TIMEOUT_S, "openbox to manage a window")
+        finally:
+            check_window.terminate()
+            check_window.wait()
+        wait_for(lambda: not self.run(["xdotool", "search", "--name", "^%s$" % WM_CHECK_TITLE], check=False).split(),
+                 START_TIMEOUT_S, "the window manager check window to go")
+        self.run(["xprop", "-root", "-remove", WM_NUDGE])
+
+    def run(self, args, check=True, timeout=COMMAND_TIMEOUT_S, **kwargs):
+        """Runs a client of this display; returns its standard output as text. A client still
+        running after timeout seconds is killed and TimeoutError raised."""
+        try:
+            done = subprocess.run(args, env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  timeout=timeout, **kwargs)
+        except subprocess.TimeoutExpired:
+            raise TimeoutError("%s did not end within %.1f s" % (" ".join(args), timeout))
         if check and done.returncode != 0:
             raise RuntimeError("%s failed (%d): %s" % (" ".join(args), done.returncode, done.stderr.decode(errors="replace")))
         return done.stdout.decode(errors="replace")
