@@ -16,6 +16,7 @@ destroys its window. Every wait is a bounded poll for a condition.
 import argparse
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -128,14 +129,18 @@ class Probe:
     def __init__(self, session, probe_path, texts):
         """texts: (height, text) pairs."""
         args = [probe_path] + ["%d:%s" % (h, t) for h, t in texts]
-        proc = subprocess.Popen(args, env=session.env, stdout=subprocess.PIPE, preexec_fn=die_with_parent)
-        rects = []
+        errors = tempfile.TemporaryFile()
+        proc = subprocess.Popen(args, env=session.env, stdout=subprocess.PIPE, stderr=errors,
+                                preexec_fn=die_with_parent)
         try:
-            for line in proc.stdout:
-                line = line.decode().strip()
-                if line == "ready":
-                    break
-                rects.append(tuple(int(v) for v in line.split()))
+            lines = read_lines_until(proc, b"ready", WAIT_S)
+            if lines is None:
+                errors.seek(0)
+                raise CaseFailure("the label probe did not report its labels within %.1f s (%s; stderr: %r)%s" %
+                                  (WAIT_S, "running" if proc.poll() is None else "exit code %d" % proc.returncode,
+                                   errors.read()[-2000:].decode(errors="replace"),
+                                   describe_windows(session, r"^Tonewell probe$")))
+            rects = [tuple(int(v) for v in line.split()) for line in lines]
             check(len(rects) == len(texts), "the label probe did not draw its labels")
             window = wait_for(lambda: find_window(session, r"^Tonewell probe$"), WAIT_S, "the probe window")
             image = wait_for(lambda: capture(session, window), WAIT_S, "a picture of the probe window")
@@ -144,10 +149,37 @@ class Probe:
                 self.pictures[(h, text)] = image.crop(x, y, w, hh)
         finally:
             proc.send_signal(signal.SIGTERM)
-            check(proc.wait(timeout=WAIT_S) == 0, "the label probe did not end cleanly")
+            try:
+                code = proc.wait(timeout=WAIT_S)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+                code = None
+            errors.close()
+        check(code == 0, "the label probe did not end cleanly (%s)" %
+              ("still running %.1f s after SIGTERM" % WAIT_S if code is None else "exit code %d" % code))
 
     def __getitem__(self, key):
         return self.pictures[key]
+
+
+def read_lines_until(proc, last, timeout_s):
+    """The lines proc writes to its standard output before the line last, or None when that
+    line does not come within timeout_s (or the output ends first)."""
+    deadline = time.monotonic() + timeout_s
+    fd = proc.stdout.fileno()
+    data = b""
+    while True:
+        lines = data.split(b"\n")
+        if last in lines[:-1]:
+            return [line.decode().strip() for line in lines[:lines.index(last)]]
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([fd], [], [], left)[0]:
+            return None
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            return None
+        data += chunk
 
 
 def probe_texts(frame_counts):
@@ -216,6 +248,26 @@ def find_window(session, pattern=TITLE_PATTERN):
     return int(out[0]) if len(out) == 1 else None
 
 
+def describe_windows(session, pattern=TITLE_PATTERN):
+    """What the X server and the window manager know of the windows whose title matches, shown
+    or not: for a failure message."""
+    try:
+        out = []
+        for window in session.run(["xdotool", "search", "--name", pattern], check=False).split():
+            info = session.run(["xwininfo", "-id", window], check=False)
+            state = re.search(r"Map State:\s*(\w+)", info)
+            wm_state = session.run(["xprop", "-id", window, "WM_STATE"], check=False)
+            managed = re.search(r"window state:\s*(\w+)", wm_state)
+            out.append("window %s: %s, %s, at %s" % (
+                window, state.group(1) if state else "?",
+                "WM_STATE " + managed.group(1) if managed else "not managed by the window manager",
+                ",".join(re.findall(r"Absolute upper-left [XY]:\s+(-?\d+)", info))))
+        clients = session.run(["xprop", "-root", "_NET_CLIENT_LIST"], check=False).strip()
+        return "; X: %s; %s" % ("; ".join(out) if out else "no window titled so", clients)
+    except (RuntimeError, TimeoutError) as error:
+        return "; X: unknown (%s)" % error
+
+
 def geometry(session, window):
     out = session.run(["xwininfo", "-id", str(window)])
     def value(name):
@@ -234,6 +286,41 @@ def screen_size(session):
     return int(w), int(h)
 
 
+def centred_geometry(session, window):
+    """(client x, y, w, h, frame extents) once the window manager has framed the window and
+    the player has centred the frame on the screen. The player places its window twice: by
+    the client size when it maps the window, then, once the frame's size is known, by the
+    frame's; the window manager carries the second move out a little later, so geometry read
+    straight after the window appears may still be the first placement's."""
+    sw, sh = screen_size(session)
+    seen = []
+
+    def centred():
+        x, y, w, h = geometry(session, window)
+        extents = frame_extents(session, window)
+        seen[:] = [(x, y, w, h, extents)]
+        if not extents:
+            return None
+        left, right, top, bottom = extents
+        outer_w, outer_h = w + left + right, h + top + bottom
+        if (x - left, y - top) != ((sw - outer_w) // 2, (sh - outer_h) // 2):
+            return None
+        return x, y, w, h, extents
+
+    try:
+        return wait_for(centred, WAIT_S, "the centred frame")
+    except TimeoutError:
+        x, y, w, h, extents = seen[0] if seen else (None,) * 5
+        raise CaseFailure("the frame is not centred on the %dx%d screen: client %sx%s at %s,%s, frame extents %s" %
+                          ((sw, sh, w, h, x, y, extents)))
+
+
+def wait_for_focus(session, window):
+    """Waits until the window has the keyboard focus, where key presses go."""
+    wait_for(lambda: session.run(["xdotool", "getwindowfocus"], check=False).strip() == str(window), WAIT_S,
+             "the keyboard focus on the player's window")
+
+
 # ---------------------------------------------------------------------------------------------
 # The player and its sound.
 
@@ -247,15 +334,36 @@ class Player:
             env["SDL_DISKAUDIOFILE"] = audio_file
         self.audio_file = audio_file
         self.device_expected = driver == "disk"
-        self.close_log = os.path.join(workdir, "close-%d.log" % len(Player.started))
+        self.number = len(Player.started)
+        self.close_log = os.path.join(workdir, "close-%d.log" % self.number)
+        self.errors_path = os.path.join(workdir, "stderr-%d.txt" % self.number)
         env["LD_PRELOAD"] = args.close_log
         env["TONEWELL_CLOSE_LOG"] = self.close_log
-        self.proc = subprocess.Popen([args.player], cwd=workdir, env=env, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        with open(self.errors_path, "wb") as errors:
+            self.proc = subprocess.Popen([args.player], cwd=workdir, env=env, stdout=subprocess.DEVNULL,
+                                         stderr=errors, preexec_fn=die_with_parent)
         Player.started.append(self)
 
     def window(self, session):
-        return wait_for(lambda: self.running() and find_window(session), WAIT_S, "the player's window")
+        """The player's window once it is shown. A failure names what the X server knows of
+        the window (the player's own state follows in the case's failure report)."""
+        def shown():
+            check(self.running(), "the player ended before its window was shown")
+            return find_window(session)
+        try:
+            return wait_for(shown, WAIT_S, "the player's window")
+        except (CaseFailure, TimeoutError) as failure:
+            raise CaseFailure("%s%s" % (failure, describe_windows(session)))
+
+    def report(self):
+        """The player's state and standard error, for a failure message."""
+        state = "running" if self.running() else "ended with exit code %d" % self.proc.returncode
+        try:
+            with open(self.errors_path, "rb") as f:
+                errors = f.read()[-2000:].decode(errors="replace")
+        except FileNotFoundError:
+            errors = ""
+        return "player %d %s, stderr: %r" % (self.number, state, errors)
 
     def running(self):
         return self.proc.poll() is None
@@ -403,9 +511,8 @@ def case_window(args, session, work):
     player = Player(session, args, work, os.path.join(work, "sound.raw"))
     window = player.window(session)
 
-    x, y, w, h = geometry(session, window)
+    x, y, w, h, (left, right, top, bottom) = centred_geometry(session, window)
     check((w, h) == (CLIENT_W, CLIENT_H), "client area %dx%d" % (w, h))
-    left, right, top, bottom = wait_for(lambda: frame_extents(session, window), WAIT_S, "the frame")
     sw, sh = screen_size(session)
     outer = (x - left, y - top, w + left + right, h + top + bottom)
     log("client %dx%d at %d,%d; frame %dx%d at %d,%d on a %dx%d screen" %
@@ -463,7 +570,10 @@ def case_volume(args, session, work):
             raise CaseFailure("%s; ticks so far: %s" % (timeout, blocks()))
 
     wait_for_ticks(r"H{5,}", "five ticks of sound at 85")
-    x, y, _, _ = geometry(session, window)
+    # The drag in one stroke: press on the knob, one motion far past the slider's left end and
+    # the release right after it, so the player may well read the motion and the release
+    # together; steps in between would let ticks at levels between 85 and 0 into the sound.
+    x, y, _, _, _ = centred_geometry(session, window)
     sx, sy, sw, sh = SLIDER_RECT
     knob_x, knob_y = x + sx + (sw * 85) // 100, y + sy + sh // 2
     session.run(["xdotool", "mousemove", "--sync", str(knob_x), str(knob_y), "mousedown", "1"])
@@ -476,6 +586,7 @@ def case_volume(args, session, work):
         (first_silent, first_silent - released_at, released_at))
     check(first_silent - released_at < SAMPLE_RATE // 2, "the silence came late")
 
+    wait_for_focus(session, window)
     session.run(["xdotool", "key", "Right"])
     wait_for_ticks(r"H+Z+L{3,}", "sound at level 1 after Right")
     session.run(["xdotool", "key", "Left"])
@@ -584,8 +695,7 @@ def case_closebox(args, session, work):
     """The close box of the frame: a click on it ends the player."""
     player = Player(session, args, work, os.path.join(work, "sound.raw"))
     window = player.window(session)
-    x, y, w, _ = geometry(session, window)
-    left, right, top, _ = wait_for(lambda: frame_extents(session, window), WAIT_S, "the frame")
+    x, y, w, _, (left, right, top, _) = centred_geometry(session, window)
     # openbox's close button is the last one in the title bar, at its right end.
     bx, by = x + w + right - 11, y - top + top // 2
     session.run(["xdotool", "mousemove", "--sync", str(bx), str(by)])
@@ -612,23 +722,30 @@ def main():
     args = parser.parse_args()
     for name in ("player", "probe", "render", "close_log", "music", "artifacts"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
-    for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "import", "wmctrl"):
+    for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "xev", "import", "wmctrl"):
         if not shutil.which(tool):
             print("missing tool: %s" % tool, file=sys.stderr)
             return 1
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
+    sys.stdout.reconfigure(line_buffering=True)  # the log so far survives a test killed on timeout
     work = tempfile.mkdtemp(prefix="tonewell-e2e-")
     os.makedirs(os.path.join(work, "music"))
     shutil.copy(args.music, os.path.join(work, "music", "dump.txt"))
+    reports = []  # the players' state when the case failed, before they are ended
     try:
         with X11Session(window_manager=True) as session:
             try:
                 CASES[args.case](args, session, work)
+            except (CaseFailure, TimeoutError):
+                reports = [player.report() for player in Player.started]
+                raise
             finally:
                 for player in Player.started:
                     player.kill()
     except (CaseFailure, TimeoutError) as failure:
         print("FAILED: %s: %s" % (args.case, failure), file=sys.stderr)
+        for report in reports:
+            print("  " + report, file=sys.stderr)
         return 1
     finally:
         for player in Player.started:
