@@ -455,8 +455,13 @@ def case_panel_no_dump(args, workdir):
     pane = Pane(workdir)
     try:
         start_in_pane(args, pane, with_dump=False)
-        poll_until(lambda: "Playing: 0 / 0" in pane.text(), "Playing: 0 / 0")
-        state = panel_state(pane.lines())
+        # The refresh writes the status before the bars: wait until the whole refresh is drawn.
+        def refreshed():
+            if "Playing: 0 / 0" not in pane.text():
+                return None
+            state = panel_state(pane.lines())
+            return state if all(bar in state for bar in "ABC") else None
+        state = poll_until(refreshed, "Playing: 0 / 0 with the three bars")
         check((state.get("A"), state.get("B"), state.get("C")) == (0, 0, 0), "bars show levels with no dump")
         save(args.artifacts, "panel_no_dump.txt", pane.text())
         pane.keys("q")
