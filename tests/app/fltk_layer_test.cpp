@@ -76,6 +76,21 @@ class FltkLayerTest : public ::testing::Test {
   // A sentinel: the next event after everything already queued, so that a test can tell that
   // nothing else was queued.
   void ArmSentinelTimer(NativeHandle window) { ASSERT_EQ(StartWindowTimer(window, 7, 20), 7); }
+
+  // The main window's volume slider at 85 with the sentinel armed, and where its knob is.
+  struct SliderAtStart {
+    Fl_Window* Window;
+    Fl_Slider* Slider;
+    int KnobX, Y;
+  };
+  SliderAtStart OpenSliderAt85() {
+    Fl_Window* window = WindowOf(OpenMain());
+    CreateSlider(5, 6, 75, 130, 18, 0, 100);
+    SetControlValue(5, 85);
+    ArmSentinelTimer(window);
+    Fl_Slider* slider = SliderOf(5);
+    return {window, slider, slider->x() + slider->w() * 85 / 100, slider->y() + slider->h() / 2};
+  }
 };
 
 TEST_F(FltkLayerTest, AvailableOnlyWhereADisplayOpens) {
@@ -278,14 +293,12 @@ TEST_F(FltkLayerTest, KeysAtTheEndOfTheRangeDoNotMoveIt) {
 }
 
 TEST_F(FltkLayerTest, DraggingGivesOneEventPerChangeOfPosition) {
-  Fl_Window* window = WindowOf(OpenMain());
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  SetControlValue(5, 85);
-  ArmSentinelTimer(window);
-  Fl_Slider* slider = SliderOf(5);
+  const SliderAtStart at = OpenSliderAt85();
+  Fl_Window* window = at.Window;
+  Fl_Slider* slider = at.Slider;
+  const int pressX = at.KnobX, y = at.Y;
   // Press near the knob, then drag left in steps (one repeated, the last beyond the end),
   // counting the changes of position the slider itself shows.
-  const int pressX = slider->x() + slider->w() * 85 / 100, y = slider->y() + slider->h() / 2;
   int32_t changes = 0, last = 85;
   auto track = [&](int event, int x) {
     Mouse(window, event, x, y);
@@ -339,12 +352,9 @@ void SendPointer(Fl_Window* window, int type, int x, int y, bool held) {
 // A quick drag as the X server delivers it to a busy program: press on the knob, one motion far
 // to the left and the release, all read by FLTK in one go. The knob ends at the release.
 TEST_F(FltkLayerTest, AReleaseReadTogetherWithTheLastMotionEndsTheDragThere) {
-  Fl_Window* window = WindowOf(OpenMain());
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  SetControlValue(5, 85);
-  ArmSentinelTimer(window);
-  Fl_Slider* slider = SliderOf(5);
-  const int knobX = slider->x() + slider->w() * 85 / 100, y = slider->y() + slider->h() / 2;
+  const SliderAtStart at = OpenSliderAt85();
+  Fl_Window* window = at.Window;
+  const int knobX = at.KnobX, y = at.Y;
   SendPointer(window, ButtonPress, knobX, y, false);
   SendPointer(window, MotionNotify, -40, y, true);
   SendPointer(window, ButtonRelease, -40, y, true);
@@ -358,12 +368,10 @@ TEST_F(FltkLayerTest, AReleaseReadTogetherWithTheLastMotionEndsTheDragThere) {
 
 // The same drag with each event read on its own: the motion moves the knob, the release keeps it.
 TEST_F(FltkLayerTest, AReleaseAfterTheLastMotionWasReadKeepsTheKnobThere) {
-  Fl_Window* window = WindowOf(OpenMain());
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  SetControlValue(5, 85);
-  ArmSentinelTimer(window);
-  Fl_Slider* slider = SliderOf(5);
-  const int knobX = slider->x() + slider->w() * 85 / 100, y = slider->y() + slider->h() / 2;
+  const SliderAtStart at = OpenSliderAt85();
+  Fl_Window* window = at.Window;
+  Fl_Slider* slider = at.Slider;
+  const int knobX = at.KnobX, y = at.Y;
   SendPointer(window, ButtonPress, knobX, y, false);
   SendPointer(window, MotionNotify, slider->x() + 20, y, true);
   XSync(fl_display, False);
@@ -378,12 +386,10 @@ TEST_F(FltkLayerTest, AReleaseAfterTheLastMotionWasReadKeepsTheKnobThere) {
 }
 
 TEST_F(FltkLayerTest, AClickAwayFromTheKnobMovesItWithOneEvent) {
-  Fl_Window* window = WindowOf(OpenMain());
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  SetControlValue(5, 85);
-  ArmSentinelTimer(window);
-  Fl_Slider* slider = SliderOf(5);
-  const int y = slider->y() + slider->h() / 2;
+  const SliderAtStart at = OpenSliderAt85();
+  Fl_Window* window = at.Window;
+  Fl_Slider* slider = at.Slider;
+  const int y = at.Y;
   Mouse(window, FL_PUSH, slider->x() + 20, y);
   Mouse(window, FL_RELEASE, slider->x() + 20, y);
   EXPECT_EQ(WaitEvent(), EVENT_CONTROL);
