@@ -2,6 +2,7 @@
 
 #include "app/app_context.h"
 #include "app/main_window.h"
+#include "app/sound_start.h"
 #include "app/winlayer/winlayer.h"
 #include "audio/audio_stream.h"
 #include "dump/dump_loader.h"
@@ -14,10 +15,6 @@
 
 namespace {
 
-constexpr int32_t PrivateHeapBytes = 4096;
-constexpr int32_t TextHeapBytes = 4096;
-constexpr int32_t ObjectHeapBytes = 1024;
-constexpr int32_t MemoryHeapBytes = 4096;
 constexpr float StartOutputLevel = 0.85f;
 
 }  // namespace
@@ -25,42 +22,40 @@ constexpr float StartOutputLevel = 0.85f;
 void StartPlayer() {
   ClearAppContext();
   App.ModuleInstance = CurrentModuleInstance();
-  App.Heap = CreatePrivateHeap(PrivateHeapBytes);
+  App.Heaps.Heap = CreatePrivateHeap(PrivateHeapBytes);
 
   // Runtime services. Text is built in std::string, so its heap only backs the label texts'
   // lifetime; the program loads no libraries, so that service has nothing to hold.
-  App.TextHeap = CreatePrivateHeap(TextHeapBytes);
-  App.ObjectHeap = CreatePrivateHeap(ObjectHeapBytes);
+  App.Heaps.TextHeap = CreatePrivateHeap(TextHeapBytes);
+  App.Heaps.ObjectHeap = CreatePrivateHeap(ObjectHeapBytes);
   StartFileServices();
   SelectWindowLayer();
   InitWindowLayer();
   InitControlLayer();
-  App.MemoryHeap = CreatePrivateHeap(MemoryHeapBytes);
+  App.Heaps.MemoryHeap = CreatePrivateHeap(MemoryHeapBytes);
 
   UseWaveOut(nullptr);
-  ConfigureAudioStream();
-  ConfigureChip(App.Stream.SampleRate);
-  ConfigureDump();
+  ConfigureSound();
 
-  for (auto& level : App.ChannelLevels) level.store(0, std::memory_order_relaxed);
-  App.OutputLevel.store(StartOutputLevel, std::memory_order_relaxed);
+  for (auto& level : App.Levels.ChannelLevels) level.store(0, std::memory_order_relaxed);
+  App.Levels.OutputLevel.store(StartOutputLevel, std::memory_order_relaxed);
   FillLevelBars();
 
   BuildMainWindow();
   DumpLoader();
-  SetOutputLevel(App.OutputLevel.load(std::memory_order_relaxed));
-  SetStreamCallbacks(ResetChip, RenderFrame, nullptr, TickCallback);
+  SetOutputLevel(App.Levels.OutputLevel.load(std::memory_order_relaxed));
+  ConnectSoundCallbacks();
   OpenAudioStream();
 }
 
 void StopPlayer() {
-  StopWindowTimer(App.MainWindowHandle, TIMER_REFRESH);
+  StopWindowTimer(App.Shell.MainWindowHandle, TIMER_REFRESH);
   StopAudioStream();
   EndThreadServices();
   EndWindowLayer();
   CloseAllOpenFiles();
-  DestroyPrivateHeap(App.Heap);
-  App.Heap = nullptr;
+  DestroyPrivateHeap(App.Heaps.Heap);
+  App.Heaps.Heap = nullptr;
 }
 
 int32_t RunPlayer() {

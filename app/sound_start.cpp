@@ -3,26 +3,33 @@
 #include "app/app_context.h"
 #include "audio/audio_stream.h"
 #include "dump/dump_loader.h"
+#include "dump/frame_sequencer.h"
 #include "platform/heap.h"
 #include "psg/psg.h"
 
-int32_t StartSoundOnly(const char* dumpPath, float level) {
-  ClearAppContext();
-  App.Heap = CreatePrivateHeap(4096);
-  App.MemoryHeap = CreatePrivateHeap(4096);
+void ConfigureSound() {
   ConfigureAudioStream();
   ConfigureChip(App.Stream.SampleRate);
   ConfigureDump();
+}
+
+void ConnectSoundCallbacks() { SetStreamCallbacks(ResetChip, RenderFrame, nullptr, TickCallback); }
+
+int32_t StartSoundOnly(const char* dumpPath, float level) {
+  ClearAppContext();
+  App.Heaps.Heap = CreatePrivateHeap(PrivateHeapBytes);
+  App.Heaps.MemoryHeap = CreatePrivateHeap(MemoryHeapBytes);
+  ConfigureSound();
   if (LoadDumpFile(dumpPath) != 0) return -1;
   SetOutputLevel(level);
-  App.OutputLevel.store(App.Chip.OutputGain, std::memory_order_relaxed);
+  App.Levels.OutputLevel.store(App.Chip.OutputGain, std::memory_order_relaxed);
   return 0;
 }
 
 void EndSoundOnly() {
   ReleaseRing();
-  DestroyPrivateHeap(App.MemoryHeap);
-  DestroyPrivateHeap(App.Heap);
-  App.MemoryHeap = nullptr;
-  App.Heap = nullptr;
+  DestroyPrivateHeap(App.Heaps.MemoryHeap);
+  DestroyPrivateHeap(App.Heaps.Heap);
+  App.Heaps.MemoryHeap = nullptr;
+  App.Heaps.Heap = nullptr;
 }

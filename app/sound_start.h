@@ -1,7 +1,21 @@
-// The player's start-up as far as its sound depends on it, for programs that play or render a
-// dump without the window (the offline renderer, tests, benchmarks).
+// The player's start-up as far as its sound depends on it: the one home of those steps, used by
+// the player itself and by programs that play or render a dump without the window (the offline
+// renderer, tests, benchmarks).
 #pragma once
 #include <cstdint>
+
+// Initial sizes of the process's heaps (hints: every heap grows as needed).
+constexpr int32_t PrivateHeapBytes = 4096;
+constexpr int32_t TextHeapBytes = 4096;
+constexpr int32_t ObjectHeapBytes = 1024;
+constexpr int32_t MemoryHeapBytes = 4096;
+
+// Writes the audio stream's configuration, the chip's for the stream's rate, and the dump
+// group's (heap Heap must exist: the dump table comes from it).
+void ConfigureSound();
+// Connects the chip and the frame sequencer to the stream: reset, sample and tick callbacks,
+// no idle callback.
+void ConnectSoundCallbacks();
 
 // Clears the AppContext, creates the heaps, writes the audio, chip and dump configuration,
 // loads the dump at dumpPath without the start-up delay, and sets the output level (clamped,

@@ -2,13 +2,10 @@
 
 #include <cstring>
 
-#include "app/app_context.h"
 #include "platform/heap.h"
 #include "platform/thread.h"
 
 namespace {
-
-AudioStream& Stream() { return App.Stream; }
 
 constexpr int32_t PumpPollMs = 5;
 constexpr int32_t StopPollMs = 10;
@@ -80,7 +77,7 @@ int32_t SetStreamCallbacks(ResetCallbackFn reset, SampleCallbackFn sample, IdleC
 int32_t AllocateRing() {
   AudioStream& s = Stream();
   if (!s.RingBuffer)
-    s.RingBuffer = static_cast<char*>(HeapAllocZeroed(App.MemoryHeap, static_cast<size_t>(s.RingBytes)));
+    s.RingBuffer = static_cast<char*>(HeapAllocZeroed(Heaps().MemoryHeap, static_cast<size_t>(s.RingBytes)));
   return 0;
 }
 
@@ -93,7 +90,7 @@ int32_t ClearRing() {
 int32_t ReleaseRing() {
   AudioStream& s = Stream();
   if (s.RingBuffer) {
-    HeapRelease(App.MemoryHeap, s.RingBuffer);
+    HeapRelease(Heaps().MemoryHeap, s.RingBuffer);
     s.RingBuffer = nullptr;
   }
   return 0;
@@ -114,6 +111,12 @@ int32_t RenderBlock() {
   return 0;
 }
 
+const char* NextBlockFrames() {
+  const AudioStream& s = Stream();
+  if (!s.RingBuffer) return nullptr;
+  return s.RingBuffer + static_cast<intptr_t>(s.WriteBlock) * s.BlockFrames * s.FrameBytes;
+}
+
 int32_t StreamPump(intptr_t) {
   AudioStream& s = Stream();
   const WaveOutOps* device = CurrentWaveOut();
@@ -131,12 +134,20 @@ int32_t StreamPump(intptr_t) {
   return 0;
 }
 
-int32_t OpenAudioStream() {
+int32_t PrepareStream() {
   AudioStream& s = Stream();
-  const WaveOutOps* device = CurrentWaveOut();
   if (ResetCallbackFn reset = s.ResetCallback) reset();
   AllocateRing();
   ClearRing();
+  s.WriteBlock = 0;
+  s.TickCounter = 0;
+  return 0;
+}
+
+int32_t OpenAudioStream() {
+  AudioStream& s = Stream();
+  const WaveOutOps* device = CurrentWaveOut();
+  PrepareStream();
 
   s.Device = nullptr;
   WaveFormat format{};
@@ -162,8 +173,6 @@ int32_t OpenAudioStream() {
   if (device->PrepareHeader(s.Device, &s.RingHeader) != 0) return s.OpenResult = 2;
   if (device->Write(s.Device, &s.RingHeader) != 0) return s.OpenResult = 3;
 
-  s.WriteBlock = 0;
-  s.TickCounter = 0;
   s.StopRequested.store(0);
   // A flag left at 1 by an earlier stream would let a stop that comes before the new pump's
   // first instruction go on at once and close the device under it.

@@ -38,6 +38,9 @@ struct AudioStream {
   int32_t PumpStarted;           // 1 once the open has started a pump thread
 };
 
+// The one stream of the process (a group of the application record).
+AudioStream& Stream();
+
 // Start-up: format, block and ring sizes, samples per tick; buffers, device and callbacks null,
 // counters and flags 0. Returns 0.
 int32_t ConfigureAudioStream();
@@ -51,7 +54,11 @@ int32_t SetIdleCallback(IdleCallbackFn routine);
 int32_t SetStreamCallbacks(ResetCallbackFn reset, SampleCallbackFn sample, IdleCallbackFn idle,
                            TickCallbackFn tick);
 
-// Resets the callbacks' state, opens the device on the silent ring and starts the pump.
+// Gets the stream ready to render from its first frame: calls the reset callback, obtains and
+// zeroes the ring, and sets WriteBlock and TickCounter to 0. The open starts with it; offline
+// rendering calls it and then RenderBlock. Always 0 (RingBuffer stays null if no memory).
+int32_t PrepareStream();
+// Prepares the stream (PrepareStream), opens the device on the silent ring and starts the pump.
 // 0 playing; 1 the device did not open; 2 the ring could not be prepared; 3 the write failed.
 int32_t OpenAudioStream();
 // Stops the pump (waiting only for a pump that was started), closes any device the open left
@@ -64,6 +71,8 @@ int32_t StreamPump(intptr_t unused);
 // Renders BlockFrames frames into block WriteBlock, ticking after every SamplesPerTick-th
 // frame counted across blocks, and moves WriteBlock on. Always 0.
 int32_t RenderBlock();
+// The first frame of block WriteBlock: where the next RenderBlock writes. Null without a ring.
+const char* NextBlockFrames();
 
 // RingBuffer: obtain RingBytes if none is held / zero it / give it back. Each returns 0.
 int32_t AllocateRing();

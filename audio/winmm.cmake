@@ -1,3 +1,3 @@
 # The Windows multimedia wave-output backend (the default device layer on Windows).
-target_sources(tonewell_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/wave_out_winmm.cpp)
-target_link_libraries(tonewell_core PUBLIC winmm)
+target_sources(tonewell_audio PRIVATE ${CMAKE_CURRENT_LIST_DIR}/wave_out_winmm.cpp)
+target_link_libraries(tonewell_audio PUBLIC winmm)

@@ -41,10 +41,8 @@ double ThreadCpuSeconds() {
 
 void BM_RenderBlock(benchmark::State& state) {
   if (!StartPlayer()) return state.SkipWithError("cannot read the dump");
-  SetStreamCallbacks(ResetChip, RenderFrame, nullptr, TickCallback);
-  ResetChip();
-  AllocateRing();
-  ClearRing();
+  ConnectSoundCallbacks();
+  PrepareStream();
   for (auto _ : state) {
     RenderBlock();
     benchmark::ClobberMemory();

@@ -16,10 +16,8 @@ namespace {
 
 void StartRenderer(const char* dump) {
   StartSoundOnly(dump, 0.85f);
-  SetStreamCallbacks(ResetChip, RenderFrame, nullptr, TickCallback);
-  ResetChip();
-  AllocateRing();
-  ClearRing();
+  ConnectSoundCallbacks();
+  PrepareStream();
 }
 
 void StopRenderer() { EndSoundOnly(); }
@@ -40,12 +38,13 @@ BENCHMARK(BM_RenderBlock)->MinTime(2.0);
 void BM_RenderFrameDirect(benchmark::State& state) {
   StartRenderer(TONEWELL_SOURCE_DIR "/music/dump.txt");
   char* ring = App.Stream.RingBuffer;
+  int32_t sinceTick = 0;
   for (auto _ : state) {
     for (int32_t n = 0; n < App.Stream.BlockFrames; ++n) {
       RenderFrame(ring + 4 * n);
-      if (++App.Stream.TickCounter == App.Stream.SamplesPerTick) {
+      if (++sinceTick == App.Stream.SamplesPerTick) {
         TickCallback();
-        App.Stream.TickCounter = 0;
+        sinceTick = 0;
       }
     }
     benchmark::ClobberMemory();
@@ -65,14 +64,14 @@ void BM_DumpLoader(benchmark::State& state) {
     std::fclose(f);
   }
   ClearAppContext();
-  App.Heap = CreatePrivateHeap(4096);
+  App.Heaps.Heap = CreatePrivateHeap(PrivateHeapBytes);
   ConfigureDump();
   for (auto _ : state) {
-    App.FrameCount = 0;
+    App.Dump.FrameCount = 0;
     LoadDumpFile(path.c_str());
   }
-  state.counters["frames"] = App.FrameCount;
-  DestroyPrivateHeap(App.Heap);
+  state.counters["frames"] = App.Dump.FrameCount;
+  DestroyPrivateHeap(App.Heaps.Heap);
   std::remove(path.c_str());
 }
 BENCHMARK(BM_DumpLoader)->Unit(benchmark::kMillisecond);

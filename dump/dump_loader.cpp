@@ -2,18 +2,17 @@
 
 #include <string>
 
-#include "app/app_context.h"
 #include "dump/text.h"
 #include "dump/text_file.h"
 #include "platform/heap.h"
 #include "platform/thread.h"
 
 int32_t ConfigureDump() {
-  App.DumpFileName = "music\\dump.txt";
-  App.FrameIndex.store(0, std::memory_order_relaxed);
-  App.FrameCount = 0;
-  App.RegisterDump = static_cast<int32_t*>(
-      HeapAllocZeroed(App.Heap, sizeof(int32_t) * static_cast<size_t>(DumpRowCount) * MaxDumpFrames));
+  Dump().DumpFileName = "music\\dump.txt";
+  Dump().FrameIndex.store(0, std::memory_order_relaxed);
+  Dump().FrameCount = 0;
+  Dump().RegisterDump = static_cast<int32_t*>(
+      HeapAllocZeroed(Heaps().Heap, sizeof(int32_t) * static_cast<size_t>(DumpRowCount) * MaxDumpFrames));
   return 0;
 }
 
@@ -41,11 +40,11 @@ int32_t HexPair(std::string_view low, std::string_view high) {
 int32_t LoadDumpFile(const char* path) {
   TextFile* file = OpenTextFile(path);
   if (!file) return -1;
-  int32_t* dump = App.RegisterDump;
-  while (App.FrameCount < MaxDumpFrames && !AtEndOfFile(file)) {
+  int32_t* dump = Dump().RegisterDump;
+  while (Dump().FrameCount < MaxDumpFrames && !AtEndOfFile(file)) {
     const std::string line = TrimSpaces(ReadLine(file));
     if (line.empty()) continue;
-    const int32_t f = App.FrameCount;
+    const int32_t f = Dump().FrameCount;
     std::string_view field[15];  // field[1] .. field[14]
     SplitFields(line, ' ', field + 1, 14);
     dump[DumpIndex(0, f)] = HexPair(field[1], field[2]);
@@ -58,7 +57,7 @@ int32_t LoadDumpFile(const char* path) {
     dump[DumpIndex(7, f)] = HexByte(field[11]);
     dump[DumpIndex(8, f)] = HexPair(field[12], field[13]);
     dump[DumpIndex(9, f)] = HexByte(field[14]);
-    App.FrameCount = f + 1;
+    Dump().FrameCount = f + 1;
   }
   CloseTextFile(file);
   return 0;
@@ -66,6 +65,6 @@ int32_t LoadDumpFile(const char* path) {
 
 int32_t DumpLoader() {
   SleepMs(LoadDelayMs);
-  LoadDumpFile(App.DumpFileName);
+  LoadDumpFile(Dump().DumpFileName);
   return 0;
 }

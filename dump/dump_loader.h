@@ -1,12 +1,22 @@
 // The register dump: one text line per 50 Hz frame, fourteen hex fields R0..R13, loaded whole
 // at start-up into RegisterDump (row r = register group r, one column per frame).
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
 constexpr int32_t DumpRowCount = 11;      // groups 0..9, and one row that is never used
 constexpr int32_t MaxDumpFrames = 32787;  // columns; FrameCount never exceeds it
 constexpr int32_t LoadDelayMs = 30;       // pause before the load starts
+
+// The loaded dump and the play position (a group of the application record).
+struct DumpState {
+  const char* DumpFileName;
+  int32_t* RegisterDump;            // DumpRowCount x MaxDumpFrames
+  std::atomic<int32_t> FrameIndex;  // next frame the tick plays, 0..FrameCount-1
+  int32_t FrameCount;               // set by the loader, constant once the stream opens
+};
+DumpState& Dump();
 
 // Start-up: DumpFileName "music\dump.txt", FrameIndex and FrameCount 0, and the zero-filled
 // RegisterDump of DumpRowCount x MaxDumpFrames values. Returns 0.

@@ -1,19 +1,18 @@
 #include "dump/frame_sequencer.h"
 
-#include "app/app_context.h"
 #include "dump/dump_loader.h"
 #include "psg/psg.h"
 
 int32_t TickCallback() {
-  const int32_t f = App.FrameIndex.load(std::memory_order_relaxed);
-  const int32_t* dump = App.RegisterDump;
+  const int32_t f = Dump().FrameIndex.load(std::memory_order_relaxed);
+  const int32_t* dump = Dump().RegisterDump;
   for (int32_t group = 0; group <= 8; ++group) WriteGroup(group, dump[DumpIndex(group, f)]);
   const int32_t shape = dump[DumpIndex(9, f)];
   if ((shape & 0xFF) != 0xFF) WriteGroup(9, shape);
   for (int32_t k = 0; k < 3; ++k)
-    App.ChannelLevels[k].store(ReadGroup(5 + k) & 0xF, std::memory_order_relaxed);
-  SetOutputLevel(App.OutputLevel.load(std::memory_order_relaxed));
+    Levels().ChannelLevels[k].store(ReadGroup(5 + k) & 0xF, std::memory_order_relaxed);
+  SetOutputLevel(Levels().OutputLevel.load(std::memory_order_relaxed));
   const int32_t next = f + 1;
-  App.FrameIndex.store(next >= App.FrameCount ? 0 : next, std::memory_order_relaxed);
+  Dump().FrameIndex.store(next >= Dump().FrameCount ? 0 : next, std::memory_order_relaxed);
   return 0;
 }

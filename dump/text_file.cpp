@@ -1,6 +1,5 @@
 #include "dump/text_file.h"
 
-#include "app/app_context.h"
 #include "platform/heap.h"
 
 namespace {
@@ -32,14 +31,14 @@ void PutByteBack(TextFile* file) {
 TextFile* OpenTextFileBuffered(const char* path, int32_t bufferSize) {
   FileHandle handle = OpenFileForReading(path);
   if (handle == INVALID_FILE) return nullptr;
-  auto* file = static_cast<TextFile*>(HeapAllocZeroed(App.Heap, sizeof(TextFile)));
+  auto* file = static_cast<TextFile*>(HeapAllocZeroed(Heaps().Heap, sizeof(TextFile)));
   if (!file) {
     CloseFileHandle(handle);
     return nullptr;
   }
   file->Handle = handle;
   if (bufferSize > 0)
-    file->Buffer = static_cast<unsigned char*>(HeapAllocZeroed(App.Heap, static_cast<size_t>(bufferSize)));
+    file->Buffer = static_cast<unsigned char*>(HeapAllocZeroed(Heaps().Heap, static_cast<size_t>(bufferSize)));
   file->BufferSize = file->Buffer ? bufferSize : 0;
   file->Filled = file->Available = 0;
   RegisterOpenFile(handle);
@@ -71,8 +70,8 @@ std::string ReadLine(TextFile* file) {
 
 void CloseTextFile(TextFile* file) {
   if (!file) return;
-  HeapRelease(App.Heap, file->Buffer);
+  HeapRelease(Heaps().Heap, file->Buffer);
   ForgetOpenFile(file->Handle);
   CloseFileHandle(file->Handle);
-  HeapRelease(App.Heap, file);
+  HeapRelease(Heaps().Heap, file);
 }

@@ -6,6 +6,16 @@
 
 struct PrivateHeap;
 
+// The process's heaps, created at start-up and destroyed at shutdown; null while not created.
+struct HeapGroup {
+  PrivateHeap* Heap;        // tables, records, the register dump, open files
+  PrivateHeap* TextHeap;    // text building
+  PrivateHeap* ObjectHeap;  // records not addressed by a fixed number
+  PrivateHeap* MemoryHeap;  // zero-filled memory blocks: the audio ring
+};
+// The one HeapGroup of the process (a group of the application record).
+HeapGroup& Heaps();
+
 // Creates a heap; initialBytes is a sizing hint. Null on failure.
 PrivateHeap* CreatePrivateHeap(int32_t initialBytes);
 // bytes of zero-filled memory from heap (null heap: the process's default heap). Null on failure.

@@ -18,8 +18,6 @@
 
 #include <cmath>
 
-#include "app/app_context.h"
-
 namespace {
 
 // Envelope phase gain per sample: float32 bits 0x3F80240B, 8397835 / 8388608.
@@ -37,8 +35,6 @@ constexpr EnvelopeStepperFn StepperOfShape[16] = {
     StepAttackThenLow, StepAttackThenLow,     StepAttackThenLow,  StepAttackThenLow,
     StepSawDown,       StepDecayThenLow,      StepTriangleDownFirst, StepDecayThenHigh,
     StepSawUp,         StepAttackThenHigh,    StepTriangleUpFirst, StepAttackThenLow};
-
-PsgChip& Chip() { return App.Chip; }
 
 float LimitOf(int32_t period) {
   return static_cast<float>(static_cast<double>(period) / static_cast<double>(Chip().PeriodStep));

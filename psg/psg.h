@@ -52,6 +52,9 @@ struct PsgChip {
 };
 
 // Start-up: clock, step size for sampleRate (Hz), start values; VolumeTable zeroed. Returns 0.
+// The one chip of the process (a group of the application record).
+PsgChip& Chip();
+
 int32_t ConfigureChip(int32_t sampleRate);
 
 // Stores value masked to group's width (0..9) and derives what the renderer needs.

@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tonewell-render: cannot open dump %s: %s\n", paths[0], std::strerror(errno));
     return 1;
   }
-  if (frames < 0) frames = static_cast<long long>(App.Stream.SamplesPerTick) * (App.FrameCount + 1);
+  if (frames < 0) frames = static_cast<long long>(App.Stream.SamplesPerTick) * (App.Dump.FrameCount + 1);
 
   const std::string out = paths[1];
   const bool toStdout = out == "-";
@@ -122,15 +122,11 @@ int main(int argc, char** argv) {
   }
 
   // What the stream's open does before the device plays: reset the chip, a silent ring, block 0.
-  SetStreamCallbacks(ResetChip, RenderFrame, nullptr, TickCallback);
-  App.Stream.ResetCallback();
-  AllocateRing();
-  ClearRing();
-  App.Stream.WriteBlock = 0;
-  App.Stream.TickCounter = 0;
+  ConnectSoundCallbacks();
+  PrepareStream();
   const AudioStream& s = App.Stream;
   for (long long left = frames; ok && left > 0;) {
-    const char* block = s.RingBuffer + static_cast<intptr_t>(s.WriteBlock) * s.BlockFrames * s.FrameBytes;
+    const char* block = NextBlockFrames();
     RenderBlock();
     const long long take = left < s.BlockFrames ? left : s.BlockFrames;
     ok = std::fwrite(block, static_cast<size_t>(take * s.FrameBytes), 1, sink) == 1;

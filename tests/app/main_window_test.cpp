@@ -71,7 +71,7 @@ void FakeSetValue(int32_t control, int32_t value) {
 }
 int32_t FakeGetValue(int32_t control) { return Fake.Values.count(control) ? Fake.Values[control] : 0; }
 int32_t FakeWait() {
-  Fake.LevelAtWait.push_back(App.OutputLevel.load());
+  Fake.LevelAtWait.push_back(App.Levels.OutputLevel.load());
   if (Fake.Script.empty()) {
     Fake.ScriptRanOut = true;
     return EVENT_CLOSE;
@@ -80,8 +80,8 @@ int32_t FakeWait() {
   Fake.Script.pop_front();
   if (e.SliderValue >= 0) Fake.Values[5] = e.SliderValue;
   if (e.FrameIndex >= 0) {
-    App.FrameIndex.store(e.FrameIndex);
-    for (int k = 0; k < 3; ++k) App.ChannelLevels[k].store(e.Levels[k]);
+    App.Dump.FrameIndex.store(e.FrameIndex);
+    for (int k = 0; k < 3; ++k) App.Levels.ChannelLevels[k].store(e.Levels[k]);
   }
   Fake.EventControl = e.Control;
   return e.Code;
@@ -113,7 +113,7 @@ class MainWindowTest : public ::testing::Test {
     ClearAppContext();
     Fake = FakeLayer{};
     UseWindowLayer(&FakeOps);
-    App.OutputLevel.store(0.85f);
+    App.Levels.OutputLevel.store(0.85f);
     FillLevelBars();
   }
   std::vector<Call> CallsOf(const std::string& op) const {
@@ -125,11 +125,11 @@ class MainWindowTest : public ::testing::Test {
 };
 
 TEST_F(MainWindowTest, LevelBarsHoldZeroToFifteenHyphens) {
-  EXPECT_STREQ(App.LevelBars[0], "");
-  EXPECT_STREQ(App.LevelBars[1], "-");
-  EXPECT_STREQ(App.LevelBars[7], "-------");
-  EXPECT_STREQ(App.LevelBars[15], "---------------");
-  for (int n = 0; n < 16; ++n) EXPECT_EQ(std::string(App.LevelBars[n]), std::string(static_cast<size_t>(n), '-')) << n;
+  EXPECT_STREQ(App.Shell.LevelBars[0], "");
+  EXPECT_STREQ(App.Shell.LevelBars[1], "-");
+  EXPECT_STREQ(App.Shell.LevelBars[7], "-------");
+  EXPECT_STREQ(App.Shell.LevelBars[15], "---------------");
+  for (int n = 0; n < 16; ++n) EXPECT_EQ(std::string(App.Shell.LevelBars[n]), std::string(static_cast<size_t>(n), '-')) << n;
 }
 
 TEST_F(MainWindowTest, BuildsTheWindowItsControlsAndTheTimerInOrder) {
@@ -139,7 +139,7 @@ TEST_F(MainWindowTest, BuildsTheWindowItsControlsAndTheTimerInOrder) {
   EXPECT_EQ(c[0].Op, "OpenTopWindow");
   EXPECT_EQ(c[0].Numbers, (std::vector<int64_t>{1, 0, 0, 140, 100, 0xC80001}));
   EXPECT_EQ(c[0].Text, "Tonewell =)");
-  EXPECT_EQ(App.MainWindowHandle, &WindowTag);
+  EXPECT_EQ(App.Shell.MainWindowHandle, &WindowTag);
   EXPECT_EQ(c[1].Op, "UseControlParent");
   EXPECT_EQ(c[1].Numbers, (std::vector<int64_t>{1}));
   const int64_t labels[4][5] = {{1, 10, 10, 110, 20}, {2, 10, 30, 110, 14}, {3, 10, 43, 110, 14}, {4, 10, 56, 110, 14}};
@@ -157,21 +157,21 @@ TEST_F(MainWindowTest, BuildsTheWindowItsControlsAndTheTimerInOrder) {
 }
 
 TEST_F(MainWindowTest, SliderStartsAtTheOutputLevelRounded) {
-  App.OutputLevel.store(0.5f);
+  App.Levels.OutputLevel.store(0.5f);
   BuildMainWindow();
   EXPECT_EQ(Fake.Values[5], 50);
   Fake = FakeLayer{};
-  App.OutputLevel.store(0.855f);  // 85.5 rounds away from zero
+  App.Levels.OutputLevel.store(0.855f);  // 85.5 rounds away from zero
   BuildMainWindow();
   EXPECT_EQ(Fake.Values[5], 86);
 }
 
 TEST_F(MainWindowTest, RefreshShowsPositionCountAndBars) {
-  App.FrameIndex.store(3);
-  App.FrameCount = 7;
-  App.ChannelLevels[0].store(0);
-  App.ChannelLevels[1].store(15);
-  App.ChannelLevels[2].store(6);
+  App.Dump.FrameIndex.store(3);
+  App.Dump.FrameCount = 7;
+  App.Levels.ChannelLevels[0].store(0);
+  App.Levels.ChannelLevels[1].store(15);
+  App.Levels.ChannelLevels[2].store(6);
   RefreshStatus();
   const auto texts = CallsOf("SetControlText");
   ASSERT_EQ(texts.size(), 4u);
@@ -194,8 +194,8 @@ TEST_F(MainWindowTest, RefreshWithNothingLoadedShowsZeroOfZeroAndEmptyBars) {
 }
 
 TEST_F(MainWindowTest, RefreshShowsLargeNumbersWhole) {
-  App.FrameIndex.store(32786);
-  App.FrameCount = 32787;
+  App.Dump.FrameIndex.store(32786);
+  App.Dump.FrameCount = 32787;
   RefreshStatus();
   EXPECT_EQ(Fake.Texts[1], "Playing: 32786 / 32787");
 }
@@ -224,7 +224,7 @@ TEST_F(MainWindowTest, OtherControlsAndOtherCodesLeaveTheLevelAlone) {
 }
 
 TEST_F(MainWindowTest, TimerEventsRefreshFromTheValuesOfThatMoment) {
-  App.FrameCount = 3;
+  App.Dump.FrameCount = 3;
   Fake.Script = {TimerWith(0, 1, 2, 3), TimerWith(1, 15, 0, 0), TimerWith(2, 0, 0, 9), Event(EVENT_CLOSE)};
   RunEventLoop();
   const auto texts = CallsOf("SetControlText");
@@ -241,9 +241,9 @@ TEST_F(MainWindowTest, TimerEventsRefreshFromTheValuesOfThatMoment) {
 TEST_F(MainWindowTest, CloseEndsTheLoopAndLeavesLaterEventsUntaken) {
   Fake.Script = {Event(EVENT_CLOSE), Event(EVENT_TIMER), Event(EVENT_CONTROL, 5, 0)};
   RunEventLoop();
-  EXPECT_EQ(App.LastEvent, EVENT_CLOSE);
+  EXPECT_EQ(App.Shell.LastEvent, EVENT_CLOSE);
   EXPECT_EQ(Fake.Script.size(), 2u);
-  EXPECT_EQ(App.OutputLevel.load(), 0.85f);
+  EXPECT_EQ(App.Levels.OutputLevel.load(), 0.85f);
   EXPECT_TRUE(CallsOf("SetControlText").empty());
 }
 

@@ -107,17 +107,17 @@ class WinmmStream : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearAppContext();
-    App.Heap = CreatePrivateHeap(4096);
-    App.MemoryHeap = CreatePrivateHeap(4096);
+    App.Heaps.Heap = CreatePrivateHeap(4096);
+    App.Heaps.MemoryHeap = CreatePrivateHeap(4096);
     UseWaveOut(&WinmmWaveOut);
     ConfigureAudioStream();
     Ticks.store(0);
     SetStreamCallbacks(nullptr, SilentFrame, nullptr, CountTick);
   }
   void TearDown() override {
-    DestroyPrivateHeap(App.MemoryHeap);
-    DestroyPrivateHeap(App.Heap);
-    App.Heap = App.MemoryHeap = nullptr;
+    DestroyPrivateHeap(App.Heaps.MemoryHeap);
+    DestroyPrivateHeap(App.Heaps.Heap);
+    App.Heaps.Heap = App.Heaps.MemoryHeap = nullptr;
   }
 };
 

@@ -17,12 +17,12 @@ class Loader : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearAppContext();
-    App.Heap = CreatePrivateHeap(4096);
+    App.Heaps.Heap = CreatePrivateHeap(4096);
     ConfigureDump();
   }
   void TearDown() override {
-    DestroyPrivateHeap(App.Heap);
-    App.Heap = nullptr;  // later suites allocate from App.Heap: never from a destroyed heap
+    DestroyPrivateHeap(App.Heaps.Heap);
+    App.Heaps.Heap = nullptr;  // later suites allocate from App.Heaps.Heap: never from a destroyed heap
   }
 
   int32_t Load(const std::string& bytes) {
@@ -31,7 +31,7 @@ class Loader : public ::testing::Test {
   }
   std::vector<int32_t> Frame(int32_t f) {
     std::vector<int32_t> rows;
-    for (int32_t r = 0; r < 10; ++r) rows.push_back(App.RegisterDump[DumpIndex(r, f)]);
+    for (int32_t r = 0; r < 10; ++r) rows.push_back(App.Dump.RegisterDump[DumpIndex(r, f)]);
     return rows;
   }
 };
@@ -54,9 +54,9 @@ TEST(HexFields, ReadFirstAndLastCharacterOnly) {
 
 TEST_F(Loader, ExampleLineFillsOneFrame) {
   ASSERT_EQ(Load("3C 01 00 02 FE 00 1F 38 0F 0E 10 00 10 FF\n"), 0);
-  EXPECT_EQ(App.FrameCount, 1);
+  EXPECT_EQ(App.Dump.FrameCount, 1);
   EXPECT_EQ(Frame(0), (Rows{316, 512, 254, 31, 56, 15, 14, 16, 4096, 255}));
-  EXPECT_EQ(App.RegisterDump[DumpIndex(10, 0)], 0);
+  EXPECT_EQ(App.Dump.RegisterDump[DumpIndex(10, 0)], 0);
   EXPECT_EQ(Frame(1), (Rows(10, 0)));
 }
 
@@ -67,7 +67,7 @@ TEST_F(Loader, MalformedLinesAreReadByFixedRules) {
                  "1 a\t 3 \n"                                       // short fields and a tab
                  "00 00 00 00 00 00 00 00 00 00 00 00 00 0F 77 88 99\n"),
             0);
-  EXPECT_EQ(App.FrameCount, 4);
+  EXPECT_EQ(App.Dump.FrameCount, 4);
   EXPECT_EQ(Frame(0), (Rows{0x201, 0x403, 0x605, 7, 8, 9, 10, 11, 0xD0C, -816}));
   EXPECT_EQ(Frame(1), (Rows{0x201, 0x403, 0x605, 7, 8, 9, 10, 11, 0xD0C, -816}));
   // Field 1 "1" is 0x11; field 2 "a\t" reads 'A' and a tab; field 3 "3" with no high field.
@@ -80,11 +80,11 @@ TEST_F(Loader, MalformedLinesAreReadByFixedRules) {
 
 TEST_F(Loader, OnlyBlankLinesOrAnEmptyFileLoadNothing) {
   ASSERT_EQ(Load("\n  \r\n\r   \n"), 0);
-  EXPECT_EQ(App.FrameCount, 0);
+  EXPECT_EQ(App.Dump.FrameCount, 0);
   ASSERT_EQ(Load(""), 0);
-  EXPECT_EQ(App.FrameCount, 0);
+  EXPECT_EQ(App.Dump.FrameCount, 0);
   EXPECT_EQ(LoadDumpFile("/nonexistent/dump.txt"), -1);
-  EXPECT_EQ(App.FrameCount, 0);
+  EXPECT_EQ(App.Dump.FrameCount, 0);
 }
 
 TEST_F(Loader, TableFillsExactlyAndLaterLinesAreNotStored) {
@@ -95,10 +95,10 @@ TEST_F(Loader, TableFillsExactlyAndLaterLinesAreNotStored) {
     bytes += line;
   }
   ASSERT_EQ(Load(bytes), 0);
-  EXPECT_EQ(App.FrameCount, MaxDumpFrames);
-  EXPECT_EQ(App.RegisterDump[DumpIndex(0, MaxDumpFrames - 1)], (MaxDumpFrames - 1) & 0xFFFF);
+  EXPECT_EQ(App.Dump.FrameCount, MaxDumpFrames);
+  EXPECT_EQ(App.Dump.RegisterDump[DumpIndex(0, MaxDumpFrames - 1)], (MaxDumpFrames - 1) & 0xFFFF);
   // Row 10 is never written, even by lines past the table.
-  for (int32_t f = 0; f < MaxDumpFrames; ++f) ASSERT_EQ(App.RegisterDump[DumpIndex(10, f)], 0) << f;
+  for (int32_t f = 0; f < MaxDumpFrames; ++f) ASSERT_EQ(App.Dump.RegisterDump[DumpIndex(10, f)], 0) << f;
 }
 
 TEST_F(Loader, DumpLoaderReadsTheDefaultNameWithBackslash) {
@@ -115,9 +115,9 @@ TEST_F(Loader, DumpLoaderReadsTheDefaultNameWithBackslash) {
   char previous[4096];
   ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
   ASSERT_EQ(::chdir(dir), 0);
-  EXPECT_STREQ(App.DumpFileName, "music\\dump.txt");
+  EXPECT_STREQ(App.Dump.DumpFileName, "music\\dump.txt");
   EXPECT_EQ(DumpLoader(), 0);
-  EXPECT_EQ(App.FrameCount, 2);
+  EXPECT_EQ(App.Dump.FrameCount, 2);
   ASSERT_EQ(::chdir(previous), 0);
   std::remove((music + "/dump.txt").c_str());
   ::rmdir(music.c_str());

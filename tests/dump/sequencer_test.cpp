@@ -14,24 +14,24 @@ class Sequencer : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearAppContext();
-    App.Heap = CreatePrivateHeap(4096);
+    App.Heaps.Heap = CreatePrivateHeap(4096);
     ConfigureChip(44100);
     ConfigureDump();
     ResetChip();
-    App.OutputLevel.store(0.85f);
+    App.Levels.OutputLevel.store(0.85f);
   }
   void TearDown() override {
-    DestroyPrivateHeap(App.Heap);
-    App.Heap = nullptr;  // later suites allocate from App.Heap: never from a destroyed heap
+    DestroyPrivateHeap(App.Heaps.Heap);
+    App.Heaps.Heap = nullptr;  // later suites allocate from App.Heaps.Heap: never from a destroyed heap
   }
   void Set(int32_t frame, std::vector<int32_t> rows) {
-    for (int32_t r = 0; r < static_cast<int32_t>(rows.size()); ++r) App.RegisterDump[DumpIndex(r, frame)] = rows[r];
+    for (int32_t r = 0; r < static_cast<int32_t>(rows.size()); ++r) App.Dump.RegisterDump[DumpIndex(r, frame)] = rows[r];
   }
   std::vector<int32_t> IndexAfterTicks(int n) {
     std::vector<int32_t> seen;
     for (int i = 0; i < n; ++i) {
       TickCallback();
-      seen.push_back(App.FrameIndex.load());
+      seen.push_back(App.Dump.FrameIndex.load());
     }
     return seen;
   }
@@ -40,32 +40,32 @@ class Sequencer : public ::testing::Test {
 }  // namespace
 
 TEST_F(Sequencer, FrameIndexLoopsOverTheDump) {
-  App.FrameCount = 3;
+  App.Dump.FrameCount = 3;
   EXPECT_EQ(IndexAfterTicks(6), (std::vector<int32_t>{1, 2, 0, 1, 2, 0}));
-  App.FrameCount = 1;
+  App.Dump.FrameCount = 1;
   EXPECT_EQ(IndexAfterTicks(3), (std::vector<int32_t>{0, 0, 0}));
-  App.FrameCount = 0;
+  App.Dump.FrameCount = 0;
   EXPECT_EQ(IndexAfterTicks(3), (std::vector<int32_t>{0, 0, 0}));
 }
 
 TEST_F(Sequencer, WritesGroupsAndLevels) {
-  App.FrameCount = 2;
+  App.Dump.FrameCount = 2;
   Set(0, {0x13C, 0x200, 0xFE, 31, 56, 15, 31, 16, 0x1000, 0x0D});
   Set(1, {0x1FFFF, 0, 0, 0, 0, 0x2F, 0, 0, 0, 0xFF});
   TickCallback();
   EXPECT_EQ(ReadGroup(0), 0x13C);
   EXPECT_EQ(ReadGroup(8), 0x1000);
   EXPECT_EQ(ReadGroup(9), 13);
-  EXPECT_EQ(App.ChannelLevels[0].load(), 15);
-  EXPECT_EQ(App.ChannelLevels[1].load(), 15);
-  EXPECT_EQ(App.ChannelLevels[2].load(), 0);
+  EXPECT_EQ(App.Levels.ChannelLevels[0].load(), 15);
+  EXPECT_EQ(App.Levels.ChannelLevels[1].load(), 15);
+  EXPECT_EQ(App.Levels.ChannelLevels[2].load(), 0);
   TickCallback();
   EXPECT_EQ(ReadGroup(0), 0xFFF);  // masked by the chip, not by the sequencer
-  EXPECT_EQ(App.ChannelLevels[0].load(), 15);
+  EXPECT_EQ(App.Levels.ChannelLevels[0].load(), 15);
 }
 
 TEST_F(Sequencer, ShapeFFKeepsTheEnvelopeRunningAnythingElseRestartsIt) {
-  App.FrameCount = 1;
+  App.Dump.FrameCount = 1;
   Set(0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 8});
   TickCallback();
   App.Chip.EnvelopeStepper();
@@ -76,7 +76,7 @@ TEST_F(Sequencer, ShapeFFKeepsTheEnvelopeRunningAnythingElseRestartsIt) {
   };
   for (auto& row : rows) {
     App.Chip.EnvelopeIndex = 30;
-    App.RegisterDump[DumpIndex(9, 0)] = row.shape;
+    App.Dump.RegisterDump[DumpIndex(9, 0)] = row.shape;
     TickCallback();
     EXPECT_EQ(App.Chip.EnvelopeIndex, row.index) << row.shape;
   }
@@ -84,24 +84,24 @@ TEST_F(Sequencer, ShapeFFKeepsTheEnvelopeRunningAnythingElseRestartsIt) {
 }
 
 TEST_F(Sequencer, EmptyDumpRestartsShapeZeroEveryTick) {
-  App.FrameCount = 0;
+  App.Dump.FrameCount = 0;
   WriteGroup(9, 13);
   App.Chip.EnvelopeIndex = 5;
   TickCallback();
   EXPECT_EQ(ReadGroup(9), 0);
   EXPECT_EQ(App.Chip.EnvelopeIndex, 32);
-  EXPECT_EQ(App.FrameIndex.load(), 0);
+  EXPECT_EQ(App.Dump.FrameIndex.load(), 0);
 }
 
 TEST_F(Sequencer, OutputLevelReachesTheChipAtTheNextTick) {
-  App.FrameCount = 1;
+  App.Dump.FrameCount = 1;
   TickCallback();
   EXPECT_EQ(App.Chip.OutputGain, 0.85f);
-  App.OutputLevel.store(0.5f);
+  App.Levels.OutputLevel.store(0.5f);
   EXPECT_EQ(App.Chip.OutputGain, 0.85f);
   TickCallback();
   EXPECT_EQ(App.Chip.OutputGain, 0.5f);
-  App.OutputLevel.store(3.0f);
+  App.Levels.OutputLevel.store(3.0f);
   TickCallback();
   EXPECT_EQ(App.Chip.OutputGain, 1.0f);
 }

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   ClearAppContext();
-  App.Heap = CreatePrivateHeap(4096);
+  App.Heaps.Heap = CreatePrivateHeap(4096);
   const std::vector<std::string> lines = ReadAll(path.c_str(), TEXT_FILE_BUFFER_SIZE);
   Check(ReadAll(path.c_str(), 3) == lines);
   Check(ReadAll(path.c_str(), 0) == lines);
@@ -56,11 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(LoadDumpFile(path.c_str()) == 0);
   int32_t nonBlank = 0;
   for (const std::string& line : lines) nonBlank += !TrimSpaces(line).empty();
-  Check(App.FrameCount == (nonBlank < MaxDumpFrames ? nonBlank : MaxDumpFrames));
-  for (int32_t f = 0; f < MaxDumpFrames; f += 97) Check(App.RegisterDump[DumpIndex(10, f)] == 0);
-  for (int32_t f = App.FrameCount; f < MaxDumpFrames && f < App.FrameCount + 64; ++f)
-    for (int32_t r = 0; r < 10; ++r) Check(App.RegisterDump[DumpIndex(r, f)] == 0);
-  DestroyPrivateHeap(App.Heap);
-  App.Heap = nullptr;
+  Check(App.Dump.FrameCount == (nonBlank < MaxDumpFrames ? nonBlank : MaxDumpFrames));
+  for (int32_t f = 0; f < MaxDumpFrames; f += 97) Check(App.Dump.RegisterDump[DumpIndex(10, f)] == 0);
+  for (int32_t f = App.Dump.FrameCount; f < MaxDumpFrames && f < App.Dump.FrameCount + 64; ++f)
+    for (int32_t r = 0; r < 10; ++r) Check(App.Dump.RegisterDump[DumpIndex(r, f)] == 0);
+  DestroyPrivateHeap(App.Heaps.Heap);
+  App.Heaps.Heap = nullptr;
   return 0;
 }

@@ -158,7 +158,7 @@ TEST_F(WindowsFiles, AFileHeldOpenForWritingCannotBeOpened) {
 
 TEST_F(WindowsFiles, LineReaderWithoutBufferStepsTheFileBackOverCrLf) {
   ClearAppContext();
-  App.Heap = CreatePrivateHeap(4096);
+  App.Heaps.Heap = CreatePrivateHeap(4096);
   StartFileServices();
   Write("lines.txt", std::string("A\r\nB\rC\n\rD\r\r\nE\0F\r", 16));
   for (int32_t size : {0, 4096, 1}) {
@@ -170,8 +170,8 @@ TEST_F(WindowsFiles, LineReaderWithoutBufferStepsTheFileBackOverCrLf) {
     EXPECT_EQ(lines, (std::vector<std::string>{"A", "B", "C", "", "D", "", "E", "F"})) << "buffer " << size;
   }
   CloseAllOpenFiles();
-  DestroyPrivateHeap(App.Heap);
-  App.Heap = nullptr;
+  DestroyPrivateHeap(App.Heaps.Heap);
+  App.Heaps.Heap = nullptr;
 }
 
 TEST_F(WindowsFiles, ShutdownClosesFilesStillListed) {

@@ -19,7 +19,7 @@
 #include <list>
 
 #include "app/winlayer/close_signals.h"
-#include "app/winlayer/fltk.h"
+#include "app/winlayer/fltk/fltk.h"
 #include "app/winlayer/layer_common.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include "app/winlayer/close_signals.h"
 #include "app/winlayer/layer_common.h"
-#include "app/winlayer/terminal_layout.h"
+#include "app/winlayer/terminal/terminal_layout.h"
 #include "app/winlayer/timer_list.h"
 
 #define NCURSES_NOMACROS

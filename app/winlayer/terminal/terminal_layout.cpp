@@ -1,4 +1,4 @@
-#include "app/winlayer/terminal_layout.h"
+#include "app/winlayer/terminal/terminal_layout.h"
 
 #include <curses.h>
 

@@ -2,8 +2,8 @@
 # common controls. Only on Windows.
 if(WIN32)
   target_sources(tonewell_winlayer PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/win32/win32_window.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/win32/win32_controls.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/win32/win32_tracker.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/win32_window.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/win32_controls.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/win32_tracker.cpp)
   target_link_libraries(tonewell_winlayer PUBLIC comctl32 user32 gdi32)
 endif()

@@ -165,7 +165,7 @@ void Win32InitWindowLayer() {
 void Win32EndWindowLayer() {
   for (int32_t window = 0; window < Layer.Windows.Capacity(); ++window) ReleaseWindow(window);
   if (Layer.DropData) {
-    HeapRelease(App.Heap, Layer.DropData);
+    HeapRelease(App.Heaps.Heap, Layer.DropData);
     Layer.DropData = nullptr;
   }
 }
@@ -268,7 +268,7 @@ int32_t Win32WaitEvent() {
   EventRecord& events = Layer.Events;
   // 1. Data of an earlier drop is not kept past the next wait.
   if (Layer.DropData) {
-    HeapRelease(App.Heap, Layer.DropData);
+    HeapRelease(App.Heaps.Heap, Layer.DropData);
     Layer.DropData = nullptr;
   }
   events.EventSubType = -1;

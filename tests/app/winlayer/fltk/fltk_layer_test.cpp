@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/winlayer/fltk.h"
+#include "app/winlayer/fltk/fltk.h"
 #include "app/winlayer/winlayer.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/winlayer/terminal_layout.h"
+#include "app/winlayer/terminal/terminal_layout.h"
 
 namespace {
 

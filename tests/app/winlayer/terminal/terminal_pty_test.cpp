@@ -21,7 +21,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/winlayer/terminal_layout.h"
+#include "app/winlayer/terminal/terminal_layout.h"
 #include "app/winlayer/winlayer.h"
 
 #define NCURSES_NOMACROS
