@@ -1,28 +1,29 @@
 #!/usr/bin/env bash
-# Cross-builds Tonewell for Windows with MinGW-w64 and checks it under Wine, in an X server
-# (Xvfb) with a window manager (openbox):
-#   - the chip, dump and stream suites and the Windows suite (window layer, platform, winmm);
-#   - tonewell.exe: its window found by title, client area 140 x 100, centred, the labels and
-#     the trackbar at 85 (read from outside by tonewell-probe.exe), a screenshot kept in
-#     BUILD_DIR/artifacts, Alt+F4 ending it with exit code 0 within a second; once with no
-#     sound device (the stream's open fails: "Playing: 0 / M" stays) and once with ALSA's file
-#     plugin as the device, whose capture must equal tonewell-render's output;
-#   - tonewell-render.exe: output bit-identical to the build machine's tonewell-render on the
-#     bundled dump, the generated adversarial dumps and CR LF copies.
+# The cross build's end-to-end checks under Wine, one CTest test per case, inside the session
+# (Xvfb, openbox, prefix) that wine_session.sh starts as a fixture:
+#   runs_alone      tonewell.exe and tonewell-render.exe import no C or C++ runtime DLL;
+#   player_nosound  tonewell.exe with no sound device: its window found by title, client area
+#                   140 x 100, centred, the labels and the trackbar at 85 (read from outside by
+#                   tonewell-probe.exe), "Playing: 0 / M" stays, Alt+F4 ends it with exit code 0
+#                   within a second, a screenshot kept in BUILD_DIR/artifacts;
+#   player_sound    the same with ALSA's file plugin as the device, whose capture must equal
+#                   tonewell-render's output;
+#   render_same     tonewell-render.exe bit-identical to the build machine's tonewell-render on
+#                   the bundled dump, the generated adversarial dumps and CR LF copies.
 #
-#   tests/windows/run_wine_tests.sh BUILD_DIR
+#   TONEWELL_WINE_STATE=DIR tests/wine/wine_e2e.sh CASE BUILD_DIR NATIVE_RENDER
 #
-# Needs g++-mingw-w64-x86-64-posix, wine (wine64), xvfb, openbox, xdotool, x11-utils,
-# imagemagick, cmake, ninja and Debian's googletest sources. The native tonewell-render is taken
-# from $NATIVE_RENDER when set, else built in BUILD_DIR/native. Ends with "N passed, N failed"
-# and exits non-zero on any failure.
+# Prints one PASS or FAIL line per check; exits non-zero on any failure.
 set -u
 
-BUILD=$(realpath -m "${1:-build-win}")
+CASE=$1
+BUILD=$(realpath -m "$2")
+NATIVE_RENDER=$3
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
+. "$SRC/tests/wine/wine_env.sh"
 ARTIFACTS="$BUILD/artifacts"
 LOGS="$BUILD/logs"
-mkdir -p "$BUILD" "$ARTIFACTS" "$LOGS"
+mkdir -p "$ARTIFACTS" "$LOGS"
 
 PASSED=0
 FAILED=0
@@ -34,31 +35,10 @@ check() {
   shift
   if "$@"; then pass "$name"; else fail "$name"; fi
 }
-finish() {
-  echo "$PASSED passed, $FAILED failed"
-  [ "$FAILED" -eq 0 ]
-  exit $?
-}
-
-# --- Build ------------------------------------------------------------------------------------
-echo "== cross build in $BUILD"
-if ! cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-w64-x86_64.cmake" > "$LOGS/configure.log" 2>&1; then
-  tail -20 "$LOGS/configure.log"
-  fail "configure the cross build"
-  finish
-fi
-TARGETS="tonewell tonewell-render tonewell-probe psg_tests dump_tests audio_tests windows_tests"
-if ! timeout 1500 ninja -C "$BUILD" -j2 $TARGETS > "$LOGS/build.log" 2>&1; then
-  grep -E "error|FAILED" "$LOGS/build.log" | head -20
-  fail "cross build"
-  finish
-fi
-pass "cross build"
 
 PLAYER="$BUILD/app/tonewell.exe"
 RENDER="$BUILD/tools/tonewell-render.exe"
-PROBE="$BUILD/tests/windows/tonewell-probe.exe"
+PROBE="$BUILD/tests/app/winlayer/win32/tonewell-probe.exe"
 # Only the system's DLLs: the C and C++ runtimes are inside the programs.
 runs_alone() {
   local dlls
@@ -66,109 +46,8 @@ runs_alone() {
   echo "  $1 imports: $dlls"
   ! echo "$dlls" | grep -qE "libstdc|libgcc|libwinpthread"
 }
-check "tonewell.exe needs no runtime DLL" runs_alone "$PLAYER"
-check "tonewell-render.exe needs no runtime DLL" runs_alone "$RENDER"
 
-NATIVE_RENDER=${NATIVE_RENDER:-}
-if [ -z "$NATIVE_RENDER" ]; then
-  NATIVE_RENDER="$BUILD/native/tools/tonewell-render"
-  if ! { cmake -S "$SRC" -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTONEWELL_TESTS=OFF \
-           -DTONEWELL_BENCH=OFF > "$LOGS/native-configure.log" 2>&1 &&
-         ninja -C "$BUILD/native" -j2 tonewell-render > "$LOGS/native-build.log" 2>&1; }; then
-    fail "native tonewell-render build"
-  fi
-fi
 
-# --- Wine and the X server ---------------------------------------------------------------------
-export WINEPREFIX="$BUILD/wineprefix"
-export WINEDEBUG=-all
-export WINEARCH=win64
-BASE_OVERRIDES="mscoree,mshtml="
-NO_SOUND="winealsa.drv,winepulse.drv=d;$BASE_OVERRIDES"
-ALSA_ONLY="winepulse.drv=d;$BASE_OVERRIDES"
-export WINEDLLOVERRIDES="$NO_SOUND"
-
-XVFB_PID=""
-WM_PID=""
-cleanup() {
-  wineserver -k > /dev/null 2>&1
-  [ -n "$WM_PID" ] && kill "$WM_PID" 2> /dev/null
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2> /dev/null
-}
-trap cleanup EXIT
-
-wineserver -k > /dev/null 2>&1  # a server left from an earlier run may hold an old display
-exec 3> "$BUILD/xvfb.display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > "$LOGS/xvfb.log" 2>&1 &
-XVFB_PID=$!
-exec 3>&-
-for _ in $(seq 1 100); do [ -s "$BUILD/xvfb.display" ] && break; sleep 0.1; done
-if [ ! -s "$BUILD/xvfb.display" ]; then
-  fail "Xvfb starts"
-  finish
-fi
-export DISPLAY=":$(head -1 "$BUILD/xvfb.display")"
-openbox > "$LOGS/openbox.log" 2>&1 &
-WM_PID=$!
-for _ in $(seq 1 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q "window id" && break; sleep 0.1; done
-# The prefix is made (once) with the display already there: Wine's desktop process, started
-# with the first program, keeps the display it found for the server's whole life.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "== wineboot"
-  timeout 300 wineboot -i > "$LOGS/wineboot.log" 2>&1
-fi
-wineserver -p 60 > /dev/null 2>&1  # one server for all the runs below
-echo "== display $DISPLAY, prefix $WINEPREFIX"
-
-# --- Unit suites ----------------------------------------------------------------------------
-# run_suite NAME EXE [ENV...] [-- GTEST ARGS]: runs a GoogleTest program under Wine and adds its
-# counts (a crash or a missing summary counts as one failure).
-run_suite() {
-  local name=$1 exe=$2
-  shift 2
-  local envs=() args=()
-  while [ $# -gt 0 ] && [ "$1" != "--" ]; do envs+=("$1"); shift; done
-  [ $# -gt 0 ] && shift
-  args=("$@")
-  local log="$LOGS/$name.log"
-  (cd "$(dirname "$exe")" && env "${envs[@]}" timeout 150 wine "$exe" "${args[@]}") > "$log" 2>&1
-  local rc=$?
-  local ok bad skipped
-  ok=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)
-  bad=$(sed -n 's/^ *\([0-9]*\) FAILED TEST.*/\1/p' "$log" | tail -1)
-  skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)
-  ok=${ok:-0}
-  bad=${bad:-0}
-  PASSED=$((PASSED + ok))
-  FAILED=$((FAILED + bad))
-  echo "suite $name: $ok passed, $bad failed, ${skipped:-0} skipped (exit $rc)"
-  grep -E "^\[  FAILED  \]" "$log" | sort -u | head -20
-  if [ $rc -ne 0 ] && [ "$bad" -eq 0 ]; then fail "suite $name ended with exit code $rc"; fi
-}
-
-echo "== unit suites under Wine"
-run_suite psg "$BUILD/tests/psg/psg_tests.exe"
-run_suite dump "$BUILD/tests/dump/dump_tests.exe"
-run_suite audio "$BUILD/tests/audio/audio_tests.exe"
-run_suite windows "$BUILD/tests/windows/windows_tests.exe"
-
-# ALSA's file plugin over its null device: a sound device without hardware whose input is kept
-# as a WAVE file.
-SOUND_HOME="$BUILD/wine-sound"
-CAPTURE="$SOUND_HOME/capture.wav"
-mkdir -p "$SOUND_HOME"
-cat > "$SOUND_HOME/.asoundrc" << EOF
-pcm.!default {
-  type file
-  slave.pcm "null"
-  file "$CAPTURE"
-  format "wav"
-}
-EOF
-run_suite windows-sound "$BUILD/tests/windows/windows_tests.exe" HOME="$SOUND_HOME" WINEDLLOVERRIDES="$ALSA_ONLY" \
-  -- --gtest_filter='Winmm*'
-
-# --- The player ---------------------------------------------------------------------------
 RUN_DIR="$BUILD/player-run"
 rm -rf "$RUN_DIR"
 mkdir -p "$RUN_DIR/music"
@@ -271,6 +150,7 @@ screenshot() {
   [ -s "$ARTIFACTS/$file" ] && echo "  screenshot: $ARTIFACTS/$file"
 }
 
+player_nosound() {
 echo "== tonewell.exe without a sound device"
 if start_player nosound WINEDLLOVERRIDES="$NO_SOUND"; then
   pass "no device: window found by title and refreshed"
@@ -289,6 +169,9 @@ else
   [ -n "$PLAYER_PID" ] && kill "$PLAYER_PID" 2> /dev/null
 fi
 
+}
+
+player_sound() {
 echo "== tonewell.exe playing through winmm into ALSA's file device"
 rm -f "$CAPTURE"
 if start_player sound HOME="$SOUND_HOME" WINEDLLOVERRIDES="$ALSA_ONLY"; then
@@ -361,13 +244,15 @@ else
   [ -n "$PLAYER_PID" ] && kill "$PLAYER_PID" 2> /dev/null
 fi
 
-# --- tonewell-render.exe against the native renderer ----------------------------------------
+}
+
+make_render_dumps() {
 echo "== tonewell-render.exe against $NATIVE_RENDER"
 DUMPS="$BUILD/render-dumps"
 rm -rf "$DUMPS"
 mkdir -p "$DUMPS/music"
 LIST="$DUMPS/list.txt"
-python3 - "$SRC/tests/e2e" "$DUMPS" > "$LIST" << 'EOF'
+python3 - "$SRC/tests/tools" "$DUMPS" > "$LIST" << 'EOF'
 import os, sys
 sys.path.insert(0, sys.argv[1])
 from make_dumps import make_dumps
@@ -396,6 +281,8 @@ for e in entries:
 EOF
 echo "music/dump.txt 400000" >> "$LIST"
 
+}
+
 # render_same DUMP FRAMES TAG [refused]: both renderers write the same bytes; with "refused",
 # both must refuse the dump with the same exit code instead.
 render_same() {
@@ -416,6 +303,8 @@ render_same() {
   [ "$native_rc" -eq 0 ] && [ -s "$DUMPS/$tag.native.wav" ] && cmp -s "$DUMPS/$tag.native.wav" "$DUMPS/$tag.wine.wav"
 }
 
+render_all() {
+  make_render_dumps
 if [ -x "$NATIVE_RENDER" ]; then
   count=0
   while read -r dump frames; do
@@ -431,4 +320,16 @@ else
   fail "native tonewell-render available"
 fi
 
-finish
+}
+
+case $CASE in
+  runs_alone)
+    check "tonewell.exe needs no runtime DLL" runs_alone "$PLAYER"
+    check "tonewell-render.exe needs no runtime DLL" runs_alone "$RENDER" ;;
+  player_nosound) player_nosound ;;
+  player_sound) player_sound ;;
+  render_same) render_all ;;
+  *) echo "unknown case $CASE"; exit 2 ;;
+esac
+echo "$CASE: $PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ] && [ "$PASSED" -gt 0 ]
