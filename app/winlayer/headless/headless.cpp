@@ -9,7 +9,7 @@
 
 #include "app/winlayer/close_signals.h"
 #include "app/winlayer/layer_common.h"
-#include "app/winlayer/timer_list.h"
+#include "app/winlayer/polled_events.h"
 
 namespace {
 
@@ -31,8 +31,6 @@ struct HeadlessControl {
 struct HeadlessLayer {
   NumberedTable<HeadlessWindow> Windows{{}, WINDOW_TABLE_GROWTH};
   NumberedTable<HeadlessControl> Controls{{}, CONTROL_TABLE_GROWTH};
-  EventRecord Events{};
-  std::vector<WindowTimer> Timers;
   int32_t TopWindow = NO_WINDOW;  // the window a close request is for: the last one opened
 } Layer;
 
@@ -49,13 +47,12 @@ int32_t Clamp(int32_t value, int32_t minimum, int32_t maximum) {
 
 void Init() {
   Layer = HeadlessLayer{};
-  Layer.Events.EventWindow = NO_WINDOW;
-  Layer.Events.EventSubType = -1;
+  ResetPolledEvents();
   InstallCloseSignals(CloseSignals, sizeof CloseSignals / sizeof CloseSignals[0]);
 }
 
 void End() {
-  Layer.Timers.clear();
+  Polled().Timers.clear();
   Layer.Windows.Entries.clear();
   Layer.Controls.Entries.clear();
   Layer.TopWindow = NO_WINDOW;
@@ -111,7 +108,7 @@ int32_t GetValue(int32_t control) {
 // window; then due timers. Otherwise sleeps until a signal or the next timer deadline; with
 // neither, for as long as it takes.
 int32_t Wait() {
-  EventRecord& events = Layer.Events;
+  EventRecord& events = Polled().Events;
   events.EventSubType = -1;
   int32_t code = 0;
   for (;;) {
@@ -120,23 +117,16 @@ int32_t Wait() {
       DeferEvent(events, EVENT_CLOSE, Layer.TopWindow);
       continue;
     }
-    if (TakeExpiredTimer(Layer.Timers, TimerClock::now())) return EVENT_TIMER;
+    if (TakeExpiredTimer(Polled().Timers, TimerClock::now())) return EVENT_TIMER;
     pollfd wake{CloseSignalFd(), POLLIN, 0};
-    ::poll(&wake, wake.fd >= 0 ? 1 : 0, MsUntilNextTimer(Layer.Timers, TimerClock::now()));
+    ::poll(&wake, wake.fd >= 0 ? 1 : 0, MsUntilNextTimer(Polled().Timers, TimerClock::now()));
   }
 }
 
-int32_t EventControl() { return Layer.Events.EventControl; }
-
-int32_t StartTimer(NativeHandle window, int32_t id, int32_t periodMs) {
-  return StartListedTimer(Layer.Timers, window, id, periodMs);
-}
-
-void StopTimer(NativeHandle window, int32_t id) { StopListedTimer(Layer.Timers, window, id); }
 
 }  // namespace
 
 const WindowLayerOps HeadlessWindowLayer = {
     "headless", nullptr,  Init,     nullptr,  End,          Open,       nullptr,  Label,
-    Slider,     SetText,  SetValue, GetValue, Wait,         EventControl, StartTimer, StopTimer,
+    Slider,     SetText,  SetValue, GetValue, Wait,         PolledEventControl, PolledStartTimer, PolledStopTimer,
 };

@@ -19,7 +19,7 @@
 #include "app/winlayer/close_signals.h"
 #include "app/winlayer/layer_common.h"
 #include "app/winlayer/terminal/terminal_layout.h"
-#include "app/winlayer/timer_list.h"
+#include "app/winlayer/polled_events.h"
 
 #define NCURSES_NOMACROS
 #include <curses.h>
@@ -65,8 +65,6 @@ struct TermControl {
 struct TerminalLayer {
   NumberedTable<TermWindow> Windows{{}, WINDOW_TABLE_GROWTH};
   NumberedTable<TermControl> Controls{{}, CONTROL_TABLE_GROWTH};
-  EventRecord Events{};
-  std::vector<WindowTimer> Timers;
   int32_t ParentWindow = NO_WINDOW;  // window new controls go into
   int32_t ShownWindow = NO_WINDOW;   // the window on the panel: the last one opened visible
   int32_t DragSlider = 0;            // slider held with the mouse button, 0 when none
@@ -311,7 +309,7 @@ void Resize() {
   Draw();
 }
 
-void RequestClose() { DeferEvent(Layer.Events, EVENT_CLOSE, Layer.ShownWindow); }
+void RequestClose() { DeferEvent(Polled().Events, EVENT_CLOSE, Layer.ShownWindow); }
 
 // The slider that keys move: the lowest-numbered slider of the shown window, 0 when none.
 int32_t FocusSlider() {
@@ -330,9 +328,9 @@ bool MoveSlider(int32_t slider, int32_t target, int32_t* code) {
   if (target == c->Value) return false;
   c->Value = target;
   Draw();
-  Layer.Events.EventControl = slider;
-  Layer.Events.EventWindow = c->Window;
-  Layer.Events.EventSubType = 0;
+  Polled().Events.EventControl = slider;
+  Polled().Events.EventWindow = c->Window;
+  Polled().Events.EventSubType = 0;
   *code = EVENT_CONTROL;
   return true;
 }
@@ -388,7 +386,7 @@ bool ReadInput(int32_t* code) {
     }
     if (IsCloseKey(key)) {
       RequestClose();
-      return TakeDeferredEvent(Layer.Events, code);
+      return TakeDeferredEvent(Polled().Events, code);
     }
     const int32_t slider = FocusSlider();
     const TermControl* c = Layer.Controls.Find(slider);
@@ -432,15 +430,14 @@ bool Available() {
 void Init() {
   StopTerminal();
   Layer = TerminalLayer{};
-  Layer.Events.EventWindow = NO_WINDOW;
-  Layer.Events.EventSubType = -1;
+  ResetPolledEvents();
   InstallCloseSignals(CloseSignals, sizeof CloseSignals / sizeof CloseSignals[0]);
   StartTerminal();
 }
 
 void End() {
   StopTerminal();
-  Layer.Timers.clear();
+  Polled().Timers.clear();
   Layer.Windows.Entries.clear();
   Layer.Controls.Entries.clear();
   Layer.ShownWindow = Layer.ParentWindow = NO_WINDOW;
@@ -510,7 +507,7 @@ int32_t GetValue(int32_t control) {
 // Deferred events first; then close signals, a resize, keys and mouse input, and last the
 // timers (as a window system makes timer messages only when nothing else waits).
 int32_t Wait() {
-  EventRecord& events = Layer.Events;
+  EventRecord& events = Polled().Events;
   events.EventSubType = -1;
   int32_t code = 0;
   if (TakeDeferredEvent(events, &code)) return code;
@@ -519,22 +516,15 @@ int32_t Wait() {
     if (TakeResize()) Resize();
     if (TakeDeferredEvent(events, &code)) return code;
     if (ReadInput(&code)) return code;
-    if (TakeExpiredTimer(Layer.Timers, TimerClock::now())) return EVENT_TIMER;
-    WaitForInput(MsUntilNextTimer(Layer.Timers, TimerClock::now()));
+    if (TakeExpiredTimer(Polled().Timers, TimerClock::now())) return EVENT_TIMER;
+    WaitForInput(MsUntilNextTimer(Polled().Timers, TimerClock::now()));
   }
 }
 
-int32_t EventControl() { return Layer.Events.EventControl; }
-
-int32_t StartTimer(NativeHandle window, int32_t id, int32_t periodMs) {
-  return StartListedTimer(Layer.Timers, window, id, periodMs);
-}
-
-void StopTimer(NativeHandle window, int32_t id) { StopListedTimer(Layer.Timers, window, id); }
 
 }  // namespace
 
 const WindowLayerOps TerminalWindowLayer = {
     "terminal", Available, Init,     nullptr, End,          Open,       UseParent, Label,
-    Slider,     SetText,   SetValue, GetValue, Wait,        EventControl, StartTimer, StopTimer,
+    Slider,     SetText,   SetValue, GetValue, Wait,        PolledEventControl, PolledStartTimer, PolledStopTimer,
 };
