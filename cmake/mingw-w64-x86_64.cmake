@@ -18,8 +18,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # No DLLs of the toolchain beside the programs: everything of the runtime inside the .exe.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# ctest and gtest discovery run the cross-built programs through Wine.
+# ctest runs the cross-built programs through Wine (the mingw preset sets a wrapper that runs
+# them inside the tests' Wine session instead).
 find_program(TONEWELL_WINE NAMES wine wine64)
-if(TONEWELL_WINE)
+if(TONEWELL_WINE AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TONEWELL_WINE})
 endif()

@@ -21,8 +21,9 @@ import tempfile
 import threading
 import time
 
-FRAME_BYTES = 4             # s16le stereo
-TICK_FRAMES = 882           # sample frames per 50 Hz tick
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from e2e_support import FRAME_BYTES, TICK_FRAMES, Failure, check, poll_until, render_reference, tick_matches  # noqa: E402
+
 RATE = 44100
 WAIT_S = 20.0               # bound on every wait for the player
 CLOSE_LIMIT_S = 0.5         # a close signal must end the program within this
@@ -39,27 +40,6 @@ STRAY_RE = re.compile(r"\x1b|\^\[|\[\?\d|\d;\d+[Ht]|\[\d+;\d+H")
 
 
 LAST_SCREEN = None  # the last tmux capture taken, saved when a case fails
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def poll_until(probe, what, timeout=WAIT_S, interval=0.02):
-    """Calls probe() until it returns something true; returns that. Fails after timeout."""
-    deadline = time.monotonic() + timeout
-    while True:
-        result = probe()
-        if result:
-            return result
-        if time.monotonic() > deadline:
-            raise Failure("timed out waiting for " + what)
-        time.sleep(interval)
 
 
 def dump_frame_count(path):
@@ -118,9 +98,7 @@ class References:
         frames = REFERENCE_SECONDS * RATE
         for level in self.levels:
             out = os.path.join(workdir, "ref_%d.raw" % level)
-            subprocess.run([render, "--frames", str(frames), "--level", level_text(level), dump, out], check=True)
-            with open(out, "rb") as f:
-                self.data[level] = f.read()
+            self.data[level] = render_reference(render, dump, frames, level_text(level), out)
         first = self.data[self.levels[0]]
         self.first_sound = first_nonzero_frame(first)
         check(self.first_sound is not None, "the offline render is silent")
@@ -163,17 +141,10 @@ class Playback:
                 return data
             self.offset = start - self.refs.first_sound
             check(self.offset >= 0, "sound in the disk file starts before the offline render's")
-        while True:
-            t = len(self.ticks)
-            begin = (self.offset + t * TICK_FRAMES) * FRAME_BYTES
-            end = begin + TICK_FRAMES * FRAME_BYTES
-            if end > len(data):
-                break
+        for t, _, matches in tick_matches(data, self.offset, self.refs.data, len(self.ticks)):
+            end = (self.offset + (t + 1) * TICK_FRAMES) * FRAME_BYTES
             if end > len(self.refs.data[self.refs.levels[0]]) + self.offset * FRAME_BYTES:
                 raise Failure("the run outlasted the offline render")
-            piece = data[begin:end]
-            r0 = (t * TICK_FRAMES) * FRAME_BYTES
-            matches = [lv for lv in self.refs.levels if self.refs.data[lv][r0:r0 + len(piece)] == piece]
             several = len(self.refs.levels) > 1 and len(matches) == len(self.refs.levels)
             self.ticks.append("any" if several else matches[0] if len(matches) == 1 else None)
         return data

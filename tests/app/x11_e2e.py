@@ -25,6 +25,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from e2e_support import FRAME_BYTES, TICK_FRAMES, Failure, check, render_reference, tick_matches  # noqa: E402
 from x11_session import X11Session, die_with_parent, wait_for  # noqa: E402
 
 TITLE = "Tonewell =)"
@@ -36,8 +38,6 @@ SLIDER_RECT = (6, 75, 130, 18)
 MAX_DUMP_FRAMES = 32787
 RING_FRAMES = 7072       # the device's pass over the silent ring before the first rendered block
 START_PROBE_FRAMES = 2000  # frames of the rendering looked for to find where it starts
-TICK_FRAMES = 882        # sample frames between two ticks of the frame sequencer
-FRAME_BYTES = 4
 SAMPLE_RATE = 44100
 CLOSE_LIMIT_S = 0.5
 WAIT_S = 15.0
@@ -48,13 +48,6 @@ TONE_LINE = "00 01 00 00 00 00 00 3E 0F 00 00 00 00 FF"
 log = print
 
 
-class CaseFailure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise CaseFailure(message)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -136,7 +129,7 @@ class Probe:
             lines = read_lines_until(proc, b"ready", WAIT_S)
             if lines is None:
                 errors.seek(0)
-                raise CaseFailure("the label probe did not report its labels within %.1f s (%s; stderr: %r)%s" %
+                raise Failure("the label probe did not report its labels within %.1f s (%s; stderr: %r)%s" %
                                   (WAIT_S, "running" if proc.poll() is None else "exit code %d" % proc.returncode,
                                    errors.read()[-2000:].decode(errors="replace"),
                                    describe_windows(session, r"^Tonewell probe$")))
@@ -311,7 +304,7 @@ def centred_geometry(session, window):
         return wait_for(centred, WAIT_S, "the centred frame")
     except TimeoutError:
         x, y, w, h, extents = seen[0] if seen else (None,) * 5
-        raise CaseFailure("the frame is not centred on the %dx%d screen: client %sx%s at %s,%s, frame extents %s" %
+        raise Failure("the frame is not centred on the %dx%d screen: client %sx%s at %s,%s, frame extents %s" %
                           ((sw, sh, w, h, x, y, extents)))
 
 
@@ -352,8 +345,8 @@ class Player:
             return find_window(session)
         try:
             return wait_for(shown, WAIT_S, "the player's window")
-        except (CaseFailure, TimeoutError) as failure:
-            raise CaseFailure("%s%s" % (failure, describe_windows(session)))
+        except (Failure, TimeoutError) as failure:
+            raise Failure("%s%s" % (failure, describe_windows(session)))
 
     def report(self):
         """The player's state and standard error, for a failure message."""
@@ -400,9 +393,7 @@ class Player:
 
 
 def render(args, dump, frames, level):
-    out = subprocess.run([args.render, "--frames", str(frames), "--level", level, dump, "-"],
-                         stdout=subprocess.PIPE, check=True)
-    return out.stdout
+    return render_reference(args.render, dump, frames, level)
 
 
 def sound_start(audio, reference):
@@ -434,20 +425,9 @@ def tick_blocks(audio, references, first="H"):
     start = sound_start(audio, references[first])
     if start is None:
         return None, ""
-    blocks = (len(audio) // FRAME_BYTES - start) // TICK_FRAMES
-    size = TICK_FRAMES * FRAME_BYTES
     out = []
-    for j in range(blocks):
-        at = (start + j * TICK_FRAMES) * FRAME_BYTES
-        block = audio[at:at + size]
-        kind = "?"
-        for key, ref in references.items():
-            if ref[j * size:(j + 1) * size] == block:
-                kind = key
-                break
-        if kind == "?" and block.count(0) == size:
-            kind = "Z"
-        out.append(kind)
+    for _, block, keys in tick_matches(audio, start, references):
+        out.append(keys[0] if keys else "Z" if block.count(0) == len(block) else "?")
     return start, "".join(out)
 
 
@@ -567,7 +547,7 @@ def case_volume(args, session, work):
         try:
             wait_for(lambda: re.fullmatch(pattern, blocks()), WAIT_S, what)
         except TimeoutError as timeout:
-            raise CaseFailure("%s; ticks so far: %s" % (timeout, blocks()))
+            raise Failure("%s; ticks so far: %s" % (timeout, blocks()))
 
     wait_for_ticks(r"H{5,}", "five ticks of sound at 85")
     # The drag in one stroke: press on the knob, one motion far past the slider's left end and
@@ -736,13 +716,13 @@ def main():
         with X11Session(window_manager=True) as session:
             try:
                 CASES[args.case](args, session, work)
-            except (CaseFailure, TimeoutError):
+            except (Failure, TimeoutError):
                 reports = [player.report() for player in Player.started]
                 raise
             finally:
                 for player in Player.started:
                     player.kill()
-    except (CaseFailure, TimeoutError) as failure:
+    except (Failure, TimeoutError) as failure:
         print("FAILED: %s: %s" % (args.case, failure), file=sys.stderr)
         for report in reports:
             print("  " + report, file=sys.stderr)

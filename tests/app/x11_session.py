@@ -17,9 +17,11 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from e2e_support import poll_until  # noqa: E402
+
 SCREEN = "1024x768x24"
 START_TIMEOUT_S = 20.0
-POLL_S = 0.02
 COMMAND_TIMEOUT_S = 20.0  # any single X client the tests run (xdotool, xprop, ...)
 WM_CHECK_TITLE = "tonewell-wm-check"
 WM_NUDGE = "_TONEWELL_WM_NUDGE"
@@ -33,14 +35,7 @@ def die_with_parent():
 
 def wait_for(condition, timeout_s, what):
     """Polls condition() until it returns a true value, which is returned; fails after timeout_s."""
-    deadline = time.monotonic() + timeout_s
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise TimeoutError("timed out after %.1f s waiting for %s" % (timeout_s, what))
-        time.sleep(POLL_S)
+    return poll_until(condition, what, timeout_s)
 
 
 class X11Session:

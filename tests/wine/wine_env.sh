@@ -1,6 +1,6 @@
 # Sourced by the Wine scripts: the environment of the session that wine_session.sh started in
 # the state folder $TONEWELL_WINE_STATE (its X display, its prefix, the sound device choices).
-: "${TONEWELL_WINE_STATE:?the cross build's tests set TONEWELL_WINE_STATE}"
+: "${TONEWELL_WINE_STATE:?set by the tests of the cross build}"
 export WINEPREFIX="$TONEWELL_WINE_STATE/prefix"
 export WINEDEBUG=-all
 export WINEARCH=win64

@@ -37,12 +37,13 @@ export DISPLAY=":$(head -1 "$TONEWELL_WINE_STATE/display")"
 setsid openbox < /dev/null > "$logs/openbox.log" 2>&1 &
 echo $! > "$TONEWELL_WINE_STATE/wm.pid"
 for _ in $(seq 1 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q "window id" && break; sleep 0.1; done
-# The prefix is made (once) with the display already there: Wine's desktop process, started
-# with the first program, keeps the display it found for the server's whole life.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  timeout 300 wineboot -i < /dev/null > "$logs/wineboot.log" 2>&1 || { echo "wineboot failed"; exit 1; }
-fi
-wineserver -p 60 < /dev/null > /dev/null 2>&1  # one server for all the tests
+# One server for all the tests. The prefix is made (once) with the display already there:
+# Wine's desktop process keeps the display it found for the server's whole life. wineboot also
+# starts Wine's own background processes here, with their output in a file: started by a test's
+# first program instead, they would hold that test's output open and CTest would wait for them.
+wineserver -p 60 < /dev/null > /dev/null 2>&1
+[ -f "$WINEPREFIX/system.reg" ] && boot=() || boot=(-i)
+timeout 300 wineboot "${boot[@]}" < /dev/null > "$logs/wineboot.log" 2>&1 || { echo "wineboot failed"; exit 1; }
 mkdir -p "$SOUND_HOME"
 cat > "$SOUND_HOME/.asoundrc" << ASOUND
 pcm.!default {
