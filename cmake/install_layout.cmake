@@ -3,7 +3,6 @@
 #   Linux and other POSIX systems: GNUInstallDirs, bin/ and share/tonewell/dump.txt.
 #   Windows: one folder, the programs beside music\dump.txt, so that tonewell.exe started
 #   there plays the demo tune by itself.
-include_guard(GLOBAL)
 include(GNUInstallDirs)
 
 if(WIN32)
