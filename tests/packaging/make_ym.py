@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes small YM5! files for the packaging tests: a steady tune on voice A with an envelope
-on voice C, unpacked or LHA-packed (-lh5-, level-0 header) with Debian's lha.
+on voice C, unpacked or LHA-packed (-lh5-, level-0 header) with Debian's jlha (jlha-utils).
 
     make_ym.py OUT [--frames N] [--packed]
 """
@@ -43,7 +43,8 @@ def pack(data, member, out):
     try:
         with open(os.path.join(work, member), "wb") as fh:
             fh.write(data)
-        subprocess.run(["lha", "-a0o5", "packed.lzh", member], cwd=work, check=True,
+        lha = shutil.which("jlha") or "lha"  # jlha-utils; "lha" where another LHA tool is installed
+        subprocess.run([lha, "-a0o5", "packed.lzh", member], cwd=work, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with open(os.path.join(work, "packed.lzh"), "rb") as fh:
             packed = fh.read()
