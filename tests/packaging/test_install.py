@@ -38,7 +38,8 @@ import make_ym  # noqa: E402
 SKIP = 77
 PROGRAMS = ["tonewell", "tonewell-render", "tonewell-play"]
 PAGES = ["tonewell", "tonewell-render", "tonewell-convert", "tonewell-play"]
-RING_FRAMES = 7072
+RING_FRAMES = 7072   # the device's silent ring of 8 blocks of 884 frames
+PROBE_FRAMES = 2000  # sound frames looked for to find where the rendering starts
 FRAME_BYTES = 4
 WAIT_S = 20.0
 TITLE_PATTERN = r"^Tonewell =\)$"
@@ -138,6 +139,21 @@ def reference_sound(dump_path, work, frames=4 * 44100):
         return fh.read()
 
 
+def sound_start(data, reference):
+    """The frame of data at which reference begins after silence: the device plays its silent
+    ring at least once (more under load) before the first rendered block. Found by the
+    reference's first sounding 2000 frames; None when they are not there."""
+    lead = 0
+    while lead < len(reference) and reference[lead] == 0:
+        lead += 1
+    lead = lead // FRAME_BYTES * FRAME_BYTES
+    probe = reference[lead:lead + PROBE_FRAMES * FRAME_BYTES]
+    at = data.find(probe)
+    while at >= 0 and (at - lead) % FRAME_BYTES:
+        at = data.find(probe, at + 1)
+    return None if at < lead else (at - lead) // FRAME_BYTES
+
+
 def play_in_x(play_args, reference, close, env_extra=None):
     """Runs the installed tonewell-play in a private X server with SDL's disk driver; waits
     for the window and for two seconds of sound after the silent lap; ends it by close
@@ -167,9 +183,14 @@ def play_in_x(play_args, reference, close, env_extra=None):
                 folders = os.listdir(tmp)
                 check(len(folders) == 1 and folders[0].startswith("tonewell-play-"),
                       "expected one temporary folder, found %r" % folders)
-                want = (RING_FRAMES * FRAME_BYTES) + 2 * 44100 * FRAME_BYTES
-                wait_for(lambda: os.path.exists(sound) and os.path.getsize(sound) >= want, 60.0,
-                         "two seconds of sound after the silent lap")
+                def two_seconds():
+                    if not os.path.exists(sound):
+                        return False
+                    with open(sound, "rb") as fh:
+                        data = fh.read()
+                    start = sound_start(data, reference)
+                    return start is not None and len(data) >= (start + 2 * 44100) * FRAME_BYTES
+                wait_for(two_seconds, 60.0, "two seconds of the rendered sound")
                 if close == "sigterm":
                     proc.send_signal(signal.SIGTERM)
                 else:
@@ -186,9 +207,11 @@ def play_in_x(play_args, reference, close, env_extra=None):
         check(os.listdir(tmp) == [], "temporary folder left behind: %r" % os.listdir(tmp))
         with open(sound, "rb") as fh:
             data = fh.read()
-        silent = data[:RING_FRAMES * FRAME_BYTES]
-        check(silent == bytes(len(silent)), "the first lap of the ring is not silent")
-        played = data[RING_FRAMES * FRAME_BYTES:]
+        start = sound_start(data, reference)
+        check(start is not None, "the rendered sound is not in the sound file")
+        check(start >= RING_FRAMES, "sound began %d frames in, before the silent lap of the ring" % start)
+        check(data[:start * FRAME_BYTES].count(0) == start * FRAME_BYTES, "sound before the rendering")
+        played = data[start * FRAME_BYTES:]
         n = min(len(played), len(reference)) // FRAME_BYTES * FRAME_BYTES
         check(n >= 2 * 44100 * FRAME_BYTES, "only %d bytes of sound to compare" % n)
         if played[:n] != reference[:n]:
