@@ -2,7 +2,8 @@
 # Builds the two packages of Tonewell and copies them into out/:
 #   out/tonewell_VERSION_amd64.deb    Debian package (CPack; dependencies from dpkg-shlibdeps)
 #   out/tonewell-VERSION-win64.zip    Windows ZIP of the MinGW-w64 cross build
-# Each is built in its own folder (build-pkg/, build-pkg-win/), Release, without the tests.
+# Each is built in its own folder (build-pkg/, build-pkg-win/), Release, without the tests, and
+# without the build-tree paths that tonewell-play otherwise carries for running in place.
 #   tools/package.sh [deb|zip]...     (default: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +19,7 @@ for kind in "${wanted[@]}"; do
     deb)
       # Debian's hardening: fortified libc calls, read-only relocations bound at start-up.
       cmake -S "$root" -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-        -DTONEWELL_TESTS=OFF -DTONEWELL_BENCH=OFF \
+        -DTONEWELL_TESTS=OFF -DTONEWELL_BENCH=OFF -DTONEWELL_PLAY_IN_BUILD_TREE=OFF \
         -DCMAKE_C_FLAGS="-D_FORTIFY_SOURCE=2" -DCMAKE_CXX_FLAGS="-D_FORTIFY_SOURCE=2" \
         -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now"
       cmake --build build-pkg -j "$jobs"
@@ -27,7 +28,8 @@ for kind in "${wanted[@]}"; do
       ;;
     zip)
       cmake -S "$root" -B build-pkg-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DTONEWELL_TESTS=OFF -DTONEWELL_BENCH=OFF
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DTONEWELL_TESTS=OFF -DTONEWELL_BENCH=OFF \
+        -DTONEWELL_PLAY_IN_BUILD_TREE=OFF
       cmake --build build-pkg-win -j "$jobs"
       (cd build-pkg-win && rm -rf packages && cpack -G ZIP)
       cp build-pkg-win/packages/*.zip out/
