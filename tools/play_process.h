@@ -20,7 +20,8 @@ std::filesystem::path MakePrivateFolder(std::string* error);
 // for it to end. Returns its exit status 0 to 255; 128 + N when signal N ended it (POSIX);
 // -1 with *error set when it could not be started. While it runs, an end request to this
 // process (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C, Ctrl+Break, closing the console) is
-// passed on to it, and remembered (see EndRequest).
+// passed on to it, and remembered (see EndRequest). When such a request came before, the
+// program is not started and EndRequest() is returned.
 int RunToEnd(const std::filesystem::path& program, const std::vector<std::string>& args,
              const std::filesystem::path& folder, std::string* error);
 

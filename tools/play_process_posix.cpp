@@ -90,6 +90,13 @@ int RunToEnd(const std::filesystem::path& program, const std::vector<std::string
   // one that comes meanwhile is handled (and passed on) right after the unblock.
   sigset_t old;
   BlockEndSignals(SIG_BLOCK, &old);
+  if (EndSignal) {
+    // Asked to end before the program started: it is not started at all.
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    ::close(report[0]);
+    ::close(report[1]);
+    return EndRequest();
+  }
   const pid_t pid = ::fork();
   if (pid == 0) {
     struct sigaction original {};

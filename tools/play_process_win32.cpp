@@ -142,6 +142,7 @@ int RunToEnd(const std::filesystem::path& program, const std::vector<std::string
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (ChildGone) ResetEvent(ChildGone);
+  if (EndCode) return EndCode;  // asked to end before the program started: it is not started
   if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
     *error = SystemError("cannot run " + program.string(), GetLastError());
@@ -150,6 +151,12 @@ int RunToEnd(const std::filesystem::path& program, const std::vector<std::string
   CloseHandle(process.hThread);
   ChildId = process.dwProcessId;
   ChildProcess = process.hProcess;
+  // A request that came while the child was being created: pass it on now.
+  if (EndCode) {
+    CloseSearch search{ChildId, false};
+    EnumWindows(PostCloseTo, reinterpret_cast<LPARAM>(&search));
+    if (!search.Found) TerminateProcess(process.hProcess, static_cast<UINT>(EndCode.load()));
+  }
   WaitForSingleObject(process.hProcess, INFINITE);
   ChildProcess = nullptr;
   DWORD code = 1;

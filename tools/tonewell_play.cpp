@@ -44,10 +44,12 @@ struct Programs {
   fs::path DemoTune;
 };
 
+#ifdef TONEWELL_BUILD_TREE_DIR
 bool SameFolder(const fs::path& a, const char* b) {
   std::error_code error;
   return fs::equivalent(a, fs::path(b), error);
 }
+#endif
 
 Programs FindPrograms() {
   fs::path here = ExecutableFolder();
