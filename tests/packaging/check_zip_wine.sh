@@ -5,6 +5,11 @@
 #     generated YM5 file) opens the player's window, Alt+F4 closes it, the .cmd ends with
 #     exit status 0 and no tonewell-play-* folder is left in Wine's temporary directory.
 #
+#   - with TONEWELL_FAKE_PROGRAM set to the cross build's tonewell-fake-program.exe (the
+#     target of tests/packaging), tonewell-play.exe and .cmd beside that stand-in for the player
+#     and the converter: the player's exit status is passed on, the converter's failure gives
+#     status 1 with its message and no player, the folder is gone each time.
+#
 #   tests/packaging/check_zip_wine.sh ZIP [WORK_DIR]
 #
 # WORK_DIR (default: a folder beside the ZIP) keeps the Wine prefix between runs. Ends with
@@ -83,14 +88,22 @@ play_cmd() {
   local folders
   folders=$(ls -d "$TEMPDIR"/tonewell-play-* 2> /dev/null | wc -l)
   check "$name: one temporary folder while it plays ($folders)" [ "$folders" -eq 1 ]
-  if [ -n "$window" ]; then
+  # Alt+F4 again while the process lives: the first key can come before the window takes
+  # input. What counts is that the player ends after the key, with status 0.
+  local tries=0
+  while [ -n "$window" ] && kill -0 "$pid" 2> /dev/null && [ $tries -lt 10 ]; do
+    tries=$((tries + 1))
     xdotool windowactivate --sync "$window" > /dev/null 2>&1
     xdotool key --clearmodifiers alt+F4
-  fi
-  for _ in $(seq 1 200); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done
+    for _ in $(seq 1 20); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done
+  done
+  echo "  $name: Alt+F4 sent $tries time(s)"
   if kill -0 "$pid" 2> /dev/null; then
     fail "$name: the player did not end after Alt+F4"
-    kill "$pid" 2> /dev/null
+    wineserver -k > /dev/null 2>&1
+    wait "$pid" 2> /dev/null
+    rm -rf "$TEMPDIR"/tonewell-play-*
+    wineserver -p 60 > /dev/null 2>&1
     return
   fi
   wait "$pid"
@@ -101,6 +114,51 @@ play_cmd() {
 }
 
 play_cmd "demo tune"
+
+FAKE=${TONEWELL_FAKE_PROGRAM:-}
+if [ -n "$FAKE" ]; then
+  STAND="$WORK/stand-in"
+  rm -rf "$STAND"
+  mkdir -p "$STAND/music"
+  cp "$APP/tonewell-play.exe" "$APP/tonewell-play.cmd" "$STAND/"
+  cp "$FAKE" "$STAND/tonewell.exe"
+  cp "$FAKE" "$STAND/tonewell-convert.exe"
+  printf 'demo line\r\n' > "$STAND/music/dump.txt"
+  LOG="$WORK/stand-in.log"
+  export FAKE_LOG
+  FAKE_LOG=$(winepath -w "$LOG" 2> /dev/null)
+  # stand_in NAME EXPECTED_STATUS EXPECTED_DUMP ENV... -- COMMAND...
+  stand_in() {
+    local name=$1 want=$2 dump=$3
+    shift 3
+    local envs=()
+    while [ "$1" != -- ]; do envs+=("$1"); shift; done
+    shift
+    rm -f "$LOG"
+    (cd "$STAND" && env "${envs[@]}" timeout 60 wine "$@") > "$WORK/stand-in.out" 2> "$WORK/stand-in.err"
+    local code=$?
+    check "$name: exit status $want (got $code)" [ "$code" -eq "$want" ]
+    if [ -n "$dump" ]; then
+      local got
+      got=$(sed -n 's/^dump //p' "$LOG" 2> /dev/null | tr -d '\r')
+      check "$name: the player read \"$dump\" (got \"$got\")" [ "$got" = "$dump" ]
+      check "$name: the player ran in a tonewell-play folder, with no arguments" \
+        eval 'grep -q "^cwd .*\\\\tonewell-play-" "$LOG" && grep -q "^args 0" "$LOG"'
+    else
+      check "$name: the player did not run" [ ! -s "$LOG" ]
+    fi
+    local left
+    left=$(ls -d "$TEMPDIR"/tonewell-play-* 2> /dev/null | wc -l)
+    check "$name: no temporary folder left ($left)" [ "$left" -eq 0 ]
+  }
+  stand_in "stand-in, file, player exits 3" 3 "converted song.ym" FAKE_PLAYER_EXIT=3 -- tonewell-play.exe song.ym
+  stand_in "stand-in, .cmd, player exits 5" 5 "converted song.ym" FAKE_PLAYER_EXIT=5 -- cmd /c tonewell-play.cmd song.ym
+  stand_in "stand-in, no file: the demo tune" 0 "demo line" -- tonewell-play.exe
+  stand_in "stand-in, converter fails" 1 "" FAKE_CONVERT=fail -- tonewell-play.exe bad.ym
+  check "stand-in, converter fails: its message on standard error" \
+    grep -q "tonewell-convert: bad.ym: not a music file" "$WORK/stand-in.err"
+fi
+
 if [ -f "$APP/tonewell-convert.exe" ]; then
   python3 "$HERE/make_ym.py" --packed "$APP/packed.ym"
   play_cmd "packed YM5" packed.ym
