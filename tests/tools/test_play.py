@@ -130,6 +130,12 @@ class TonewellPlayTest(unittest.TestCase):
         self.assertEqual(convert[1], self.layout.value("cwd") + "/music/dump.txt")
         self.assertFolderGone()
 
+    def test_double_dash_lets_a_file_name_start_with_a_dash(self):
+        code, _, err = self.layout.run(["--", "-odd.ym"])
+        self.assertEqual(code, 0, err)
+        self.assertEqual(self.layout.value("dump"), "converted -odd.ym")
+        self.assertFolderGone()
+
     def test_players_exit_code_passed_on(self):
         for code in (3, 255):
             with self.subTest(code=code):
