@@ -116,8 +116,10 @@ int main(int argc, char** argv) {
   }
 
   if (file) {
-    // The converter says what is wrong with FILE on standard error itself.
-    const int status = RunToEnd(programs.Converter, {"tonewell-convert", file, dump.string()}, fs::path(), &error);
+    // A relative name that starts with '-' goes to the converter as "./-name", which no
+    // option parser takes for an option. The converter says what is wrong with FILE itself.
+    const std::string in = file[0] == '-' ? std::string("./") + file : std::string(file);
+    const int status = RunToEnd(programs.Converter, {"tonewell-convert", in, dump.string()}, fs::path(), &error);
     if (status < 0) std::fprintf(stderr, "tonewell-play: %s\n", error.c_str());
     if (EndRequest()) return RemoveFolder(folder, EndRequest());
     if (status != 0) return RemoveFolder(folder, 1);
