@@ -21,6 +21,7 @@
 #include "dump/frame_sequencer.h"
 #include "platform/heap.h"
 #include "psg/psg.h"
+#include "tools/tool_args.h"
 
 namespace {
 
@@ -28,10 +29,14 @@ constexpr float DefaultLevel = 0.85f;
 // WAVE sizes are 32-bit: data may not exceed 2^32 - 1 - 36 bytes.
 constexpr long long MaxFrames = (0xFFFFFFFFLL - 36) / 4;
 
-int Usage(const char* why) {
-  std::fprintf(stderr, "tonewell-render: %s\nusage: tonewell-render [--frames N] [--level L] DUMP OUT\n", why);
-  return 2;
-}
+const ToolHelp Help = {
+    "tonewell-render", "tonewell-render [--frames N] [--level L] DUMP OUT",
+    "Renders DUMP offline as the player sends it to the sound device: OUT ending in .wav gets a\n"
+    "PCM WAVE file (2 channels, 44100 Hz, 16 bit), OUT - gets raw s16le frames on standard output.",
+    "  --frames N          sample frames to render (default: one pass over the dump)\n"
+    "  --level L           output level 0 to 1 (default 0.85)\n"};
+
+int Usage(const char* why) { return ToolUsageError(Help, why); }
 
 bool ParseFrames(const char* text, long long* frames) {
   char* end = nullptr;
@@ -84,6 +89,7 @@ int main(int argc, char** argv) {
   int pathCount = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (AnswerStandardOption(Help, argv[i])) return 0;
     if (arg == "--frames" || arg == "--level") {
       if (i + 1 >= argc) return Usage(("missing value after " + arg).c_str());
       const char* value = argv[++i];
