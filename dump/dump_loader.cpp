@@ -1,5 +1,6 @@
 #include "dump/dump_loader.h"
 
+#include <atomic>
 #include <string>
 
 #include "app/app_context.h"
@@ -18,6 +19,13 @@ int32_t ConfigureDump() {
 }
 
 namespace {
+
+std::atomic<DumpStopCheck> StopCheck{nullptr};
+
+bool StopAsked() {
+  DumpStopCheck check = StopCheck.load();
+  return check && check() != 0;
+}
 
 int32_t HexDigit(int32_t code) {
   int32_t digit = code - 48;
@@ -41,8 +49,9 @@ int32_t HexPair(std::string_view low, std::string_view high) {
 int32_t LoadDumpFile(const char* path) {
   TextFile* file = OpenTextFile(path);
   if (!file) return -1;
+  SetTextFileLimit(file, MaxDumpBytes);
   int32_t* dump = App.RegisterDump;
-  while (App.FrameCount < MaxDumpFrames && !AtEndOfFile(file)) {
+  while (App.FrameCount < MaxDumpFrames && !StopAsked() && !AtEndOfFile(file)) {
     const std::string line = TrimSpaces(ReadLine(file));
     if (line.empty()) continue;
     const int32_t f = App.FrameCount;
@@ -64,8 +73,10 @@ int32_t LoadDumpFile(const char* path) {
   return 0;
 }
 
+void SetDumpStopCheck(DumpStopCheck check) { StopCheck.store(check); }
+
 int32_t DumpLoader() {
   SleepMs(LoadDelayMs);
-  LoadDumpFile(App.DumpFileName);
+  if (!StopAsked()) LoadDumpFile(App.DumpFileName);
   return 0;
 }
