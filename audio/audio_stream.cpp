@@ -42,9 +42,9 @@ int32_t ConfigureAudioStream() {
   s.RingHeader = WaveHeader{};
   s.OpenResult = -1;
   s.PumpStarted = 0;
-  s.DeviceLost = 0;
+  s.DeviceLost.store(0);
   s.LostCycles = 0;
-  s.Reopens = 0;
+  s.Reopens.store(0);
   return 0;
 }
 
@@ -162,7 +162,7 @@ void LoseDevice(const WaveOutOps* device, int32_t playBlock) {
   const intptr_t blockBytes = static_cast<intptr_t>(s.BlockFrames) * s.FrameBytes;
   std::rotate(s.RingBuffer, s.RingBuffer + playBlock * blockBytes, s.RingBuffer + s.RingBytes);
   s.WriteBlock = (s.WriteBlock - playBlock + s.BlockCount) % s.BlockCount;
-  s.DeviceLost = 1;
+  s.DeviceLost.store(1);
   s.LostCycles = 0;
 }
 
@@ -192,12 +192,12 @@ int32_t StreamPump(intptr_t) {
   uint32_t playedBytes = 0;  // kept when a position query fails
   int32_t playBlock = 0;
   while (s.StopRequested.load() == 0) {
-    if (s.DeviceLost) {
+    if (s.DeviceLost.load() != 0) {
       // Nothing plays, so nothing is rendered: the ticks wait for the device to come back.
       if (++s.LostCycles >= REOPEN_EVERY_CYCLES) {
         s.LostCycles = 0;
         if (ReopenDevice(device) == 0) {
-          s.DeviceLost = 0;
+          s.DeviceLost.store(0);
           ++s.Reopens;
           playedBytes = 0;  // the new device counts from its write, on block 0
         }
@@ -236,7 +236,7 @@ int32_t OpenAudioStream() {
 
   s.WriteBlock = 0;
   s.TickCounter = 0;
-  s.DeviceLost = 0;
+  s.DeviceLost.store(0);
   s.LostCycles = 0;
   s.StopRequested.store(0);
   // A flag left at 1 by an earlier stream would let a stop that comes before the new pump's

@@ -36,10 +36,10 @@ struct AudioStream {
   WaveHeader RingHeader;         // describes the whole ring to the device while it is open
   int32_t OpenResult;            // what the last open returned; -1 before any open
   int32_t PumpStarted;           // 1 once the open has started a pump thread
-  // Device loss, the pump's own once it runs.
-  int32_t DeviceLost;            // 1 while the device has gone and none is open again yet
-  int32_t LostCycles;            // pump cycles since the loss or the last attempt to reopen
-  int32_t Reopens;               // devices opened again after a loss
+  // Device loss: written by the pump once it runs; the two atomics may be read by any thread.
+  std::atomic<int32_t> DeviceLost;  // 1 while the device has gone and none is open again yet
+  int32_t LostCycles;               // pump cycles since the loss or the last attempt to reopen
+  std::atomic<int32_t> Reopens;     // devices opened again after a loss
 };
 
 // Pump cycles between attempts to open a device again after a loss: 50 cycles of 5 ms, about a

@@ -57,7 +57,7 @@ TEST_F(DeviceLoss, TheMusicGoesOnWhereTheLostDeviceLeftItWithNoTickLostOrRepeate
   VirtualWaveOutRecord d = VirtualWaveOutState();
   EXPECT_EQ(d.Closes, 1);
   EXPECT_EQ(d.IsOpen, 0);
-  EXPECT_EQ(App.Stream.DeviceLost, 1);
+  EXPECT_EQ(App.Stream.DeviceLost.load(), 1);
 
   // Gone for 150 cycles: nothing rendered, no tick, the pump cycles on (idle every cycle) and
   // tries to open a device at the 50th, 100th and 150th; it never queries a closed device.
@@ -76,8 +76,8 @@ TEST_F(DeviceLoss, TheMusicGoesOnWhereTheLostDeviceLeftItWithNoTickLostOrRepeate
   EXPECT_EQ(d.Opens, 4);
   EXPECT_EQ(d.Writes, 2);
   EXPECT_EQ(d.IsPlaying, 1);
-  EXPECT_EQ(App.Stream.DeviceLost, 0);
-  EXPECT_EQ(App.Stream.Reopens, 1);
+  EXPECT_EQ(App.Stream.DeviceLost.load(), 0);
+  EXPECT_EQ(App.Stream.Reopens.load(), 1);
   EXPECT_EQ(d.LastHeader.Data, App.Stream.RingBuffer);
   EXPECT_EQ(d.LastHeader.BufferLength, static_cast<uint32_t>(RING_BYTES));
   EXPECT_EQ(Rec.SampleFrames.size(), samples);
@@ -121,14 +121,14 @@ TEST_F(DeviceLoss, AReopenThatCannotPlayTheRingIsClosedAndTriedAgain) {
   EXPECT_EQ(d.Opens, 2);
   EXPECT_EQ(d.Closes, 2);  // the lost device, and the one whose write failed
   EXPECT_EQ(d.IsOpen, 0);
-  EXPECT_EQ(App.Stream.DeviceLost, 1);
+  EXPECT_EQ(App.Stream.DeviceLost.load(), 1);
   EXPECT_EQ(App.Stream.Device, nullptr);
   FailVirtualWrite(0);
   Wait(REOPEN_EVERY_CYCLES);
   d = VirtualWaveOutState();
   EXPECT_EQ(d.Opens, 3);
   EXPECT_EQ(d.IsPlaying, 1);
-  EXPECT_EQ(App.Stream.DeviceLost, 0);
+  EXPECT_EQ(App.Stream.DeviceLost.load(), 0);
   StopAudioStream();
   EXPECT_EQ(VirtualWaveOutState().Closes, 3);
 }
@@ -160,6 +160,6 @@ TEST_F(DeviceLoss, AFailedQueryIsNotALoss) {
   const VirtualWaveOutRecord d = VirtualWaveOutState();
   EXPECT_EQ(d.Opens, 1);
   EXPECT_EQ(d.Closes, 0);
-  EXPECT_EQ(App.Stream.DeviceLost, 0);
+  EXPECT_EQ(App.Stream.DeviceLost.load(), 0);
   StopAudioStream();
 }
