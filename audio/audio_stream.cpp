@@ -1,5 +1,6 @@
 #include "audio/audio_stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/heap.h"
@@ -38,6 +39,9 @@ int32_t ConfigureAudioStream() {
   s.RingHeader = WaveHeader{};
   s.OpenResult = -1;
   s.PumpStarted = 0;
+  s.DeviceLost.store(0);
+  s.LostCycles = 0;
+  s.Reopens.store(0);
   return 0;
 }
 
@@ -117,16 +121,97 @@ const char* NextBlockFrames() {
   return s.RingBuffer + static_cast<intptr_t>(s.WriteBlock) * s.BlockFrames * s.FrameBytes;
 }
 
+namespace {
+
+WaveFormat StreamFormat() {
+  const AudioStream& s = Stream();
+  WaveFormat format{};
+  format.FormatTag = WAVE_OUT_PCM;
+  format.Channels = static_cast<uint16_t>(s.Channels);
+  format.SamplesPerSec = static_cast<uint32_t>(s.SampleRate);
+  format.AvgBytesPerSec = static_cast<uint32_t>(s.SampleRate * s.FrameBytes);
+  format.BlockAlign = static_cast<uint16_t>(s.FrameBytes);
+  format.BitsPerSample = static_cast<uint16_t>(s.BitsPerSample);
+  format.ExtraSize = 0;
+  return format;
+}
+
+void FillRingHeader() {
+  AudioStream& s = Stream();
+  s.RingHeader.Data = s.RingBuffer;
+  s.RingHeader.BufferLength = static_cast<uint32_t>(s.RingBytes);
+  s.RingHeader.BytesRecorded = 0;
+  s.RingHeader.User = 0;
+  s.RingHeader.Flags = WAVE_OUT_BEGIN_LOOP | WAVE_OUT_END_LOOP;
+  s.RingHeader.Loops = 0xFFFFFFFFu;
+  s.RingHeader.Next = nullptr;
+}
+
+void CloseDevice(const WaveOutOps* device) {
+  AudioStream& s = Stream();
+  device->Reset(s.Device);
+  device->UnprepareHeader(s.Device, &s.RingHeader);
+  device->Close(s.Device);
+  s.Device = nullptr;
+}
+
+// The device is gone while it played block playBlock. Closes it and turns the ring so that
+// this block comes first, where a new device starts: the blocks keep their order, WriteBlock
+// keeps its distance to the playing block, and the new device plays first what the lost one
+// was playing (that block again from its start), then what was rendered ahead of it.
+void LoseDevice(const WaveOutOps* device, int32_t playBlock) {
+  AudioStream& s = Stream();
+  CloseDevice(device);
+  const intptr_t blockBytes = static_cast<intptr_t>(s.BlockFrames) * s.FrameBytes;
+  std::rotate(s.RingBuffer, s.RingBuffer + playBlock * blockBytes, s.RingBuffer + s.RingBytes);
+  s.WriteBlock = (s.WriteBlock - playBlock + s.BlockCount) % s.BlockCount;
+  s.DeviceLost.store(1);
+  s.LostCycles = 0;
+}
+
+// Opens the default device on the ring as the stream's open does; 0 when it plays the ring.
+int32_t ReopenDevice(const WaveOutOps* device) {
+  AudioStream& s = Stream();
+  const WaveFormat format = StreamFormat();
+  s.Device = nullptr;
+  if (device->Open(&s.Device, &format) != 0) {
+    s.Device = nullptr;
+    return 1;
+  }
+  FillRingHeader();
+  if (device->PrepareHeader(s.Device, &s.RingHeader) != 0 || device->Write(s.Device, &s.RingHeader) != 0) {
+    CloseDevice(device);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int32_t StreamPump(intptr_t) {
   AudioStream& s = Stream();
   const WaveOutOps* device = CurrentWaveOut();
   s.PumpExited.store(0);
   uint32_t playedBytes = 0;  // kept when a position query fails
+  int32_t playBlock = 0;
   while (s.StopRequested.load() == 0) {
-    device->GetPositionBytes(s.Device, &playedBytes);
-    const int32_t playFrame = static_cast<int32_t>((playedBytes / FrameBytesOfPosition) % static_cast<uint32_t>(s.RingFrames));
-    const int32_t playBlock = playFrame / s.BlockFrames;
-    while (s.WriteBlock != playBlock) RenderBlock();
+    if (s.DeviceLost.load() != 0) {
+      // Nothing plays, so nothing is rendered: the ticks wait for the device to come back.
+      if (++s.LostCycles >= REOPEN_EVERY_CYCLES) {
+        s.LostCycles = 0;
+        if (ReopenDevice(device) == 0) {
+          s.DeviceLost.store(0);
+          ++s.Reopens;
+          playedBytes = 0;  // the new device counts from its write, on block 0
+        }
+      }
+    } else if (device->GetPositionBytes(s.Device, &playedBytes) == WAVE_OUT_DEVICE_LOST) {
+      LoseDevice(device, playBlock);
+    } else {
+      const int32_t playFrame = static_cast<int32_t>((playedBytes / FrameBytesOfPosition) % static_cast<uint32_t>(s.RingFrames));
+      playBlock = playFrame / s.BlockFrames;
+      while (s.WriteBlock != playBlock) RenderBlock();
+    }
     if (IdleCallbackFn idle = s.IdleCallback) idle();
     SleepMs(PumpPollMs);
   }
@@ -150,29 +235,18 @@ int32_t OpenAudioStream() {
   PrepareStream();
 
   s.Device = nullptr;
-  WaveFormat format{};
-  format.FormatTag = WAVE_OUT_PCM;
-  format.Channels = static_cast<uint16_t>(s.Channels);
-  format.SamplesPerSec = static_cast<uint32_t>(s.SampleRate);
-  format.AvgBytesPerSec = static_cast<uint32_t>(s.SampleRate * s.FrameBytes);
-  format.BlockAlign = static_cast<uint16_t>(s.FrameBytes);
-  format.BitsPerSample = static_cast<uint16_t>(s.BitsPerSample);
-  format.ExtraSize = 0;
+  const WaveFormat format = StreamFormat();
   if (!s.RingBuffer || device->Open(&s.Device, &format) != 0) {
     s.Device = nullptr;
     return s.OpenResult = 1;
   }
 
-  s.RingHeader.Data = s.RingBuffer;
-  s.RingHeader.BufferLength = static_cast<uint32_t>(s.RingBytes);
-  s.RingHeader.BytesRecorded = 0;
-  s.RingHeader.User = 0;
-  s.RingHeader.Flags = WAVE_OUT_BEGIN_LOOP | WAVE_OUT_END_LOOP;
-  s.RingHeader.Loops = 0xFFFFFFFFu;
-  s.RingHeader.Next = nullptr;
+  FillRingHeader();
   if (device->PrepareHeader(s.Device, &s.RingHeader) != 0) return s.OpenResult = 2;
   if (device->Write(s.Device, &s.RingHeader) != 0) return s.OpenResult = 3;
 
+  s.DeviceLost.store(0);
+  s.LostCycles = 0;
   s.StopRequested.store(0);
   // A flag left at 1 by an earlier stream would let a stop that comes before the new pump's
   // first instruction go on at once and close the device under it.
@@ -196,12 +270,7 @@ int32_t StopAudioStream() {
     s.PumpStarted = 0;
   }
   s.PumpThreadId = 0;
-  if (s.Device) {
-    device->Reset(s.Device);
-    device->UnprepareHeader(s.Device, &s.RingHeader);
-    device->Close(s.Device);
-    s.Device = nullptr;
-  }
+  if (s.Device) CloseDevice(device);
   ReleaseRing();
   return 0;
 }

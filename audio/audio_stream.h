@@ -36,10 +36,18 @@ struct AudioStream {
   WaveHeader RingHeader;         // describes the whole ring to the device while it is open
   int32_t OpenResult;            // what the last open returned; -1 before any open
   int32_t PumpStarted;           // 1 once the open has started a pump thread
+  // Device loss: written by the pump once it runs; the two atomics may be read by any thread.
+  std::atomic<int32_t> DeviceLost;  // 1 while the device has gone and none is open again yet
+  int32_t LostCycles;               // pump cycles since the loss or the last attempt to reopen
+  std::atomic<int32_t> Reopens;     // devices opened again after a loss
 };
 
 // The one stream of the process (a group of the application record).
 AudioStream& Stream();
+
+// Pump cycles between attempts to open a device again after a loss: 50 cycles of 5 ms, about a
+// quarter of a second, so a device that is gone costs a cheap open attempt 4 times a second.
+constexpr int32_t REOPEN_EVERY_CYCLES = 50;
 
 // Start-up: format, block and ring sizes, samples per tick; buffers, device and callbacks null,
 // counters and flags 0. Returns 0.
@@ -66,7 +74,10 @@ int32_t OpenAudioStream();
 int32_t StopAudioStream();
 
 // The pump thread: polls the play position every 5 ms and renders every block up to the one
-// playing. Returns 0 once StopRequested is seen.
+// playing. When the device is lost it closes it, turns the ring so that the block the device
+// was playing comes first, and every REOPEN_EVERY_CYCLES cycles tries to open the default
+// device again on the turned ring: nothing is rendered meanwhile, so the music goes on where
+// it was, with no tick lost or repeated. Returns 0 once StopRequested is seen.
 int32_t StreamPump(intptr_t unused);
 // Renders BlockFrames frames into block WriteBlock, ticking after every SamplesPerTick-th
 // frame counted across blocks, and moves WriteBlock on. Always 0.

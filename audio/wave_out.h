@@ -16,6 +16,10 @@ struct WaveFormat {
   uint16_t ExtraSize;       // 0
 };
 
+// What GetPositionBytes returns when the device has gone for good (unplugged, its server or
+// driver ended): it plays nothing more and only closing it is left.
+constexpr int32_t WAVE_OUT_DEVICE_LOST = -1;
+
 constexpr uint16_t WAVE_OUT_PCM = 1;          // FormatTag of linear PCM
 constexpr uint32_t WAVE_OUT_BEGIN_LOOP = 4;   // Flags: the buffer begins and ends the loop
 constexpr uint32_t WAVE_OUT_END_LOOP = 8;
@@ -42,7 +46,8 @@ struct WaveOutOps {
   // Starts playing header's buffer from byte 0, in a loop by its flags; 0 on success.
   int32_t (*Write)(WaveDevice* device, WaveHeader* header);
   // Bytes played since the write, across loop passes, as an unsigned count that wraps at
-  // 2^32; 0 on success. On failure *bytes is left as it was.
+  // 2^32; 0 on success. On failure *bytes is left as it was; WAVE_OUT_DEVICE_LOST when the
+  // device is gone.
   int32_t (*GetPositionBytes)(WaveDevice* device, uint32_t* bytes);
   // Stops playing; the device keeps the header.
   int32_t (*Reset)(WaveDevice* device);

@@ -113,8 +113,15 @@ int32_t SdlWrite(WaveDevice* d, WaveHeader* header) {
   return 0;
 }
 
+// SDL marks a device that has gone (unplugged, its sound server ended, the disk driver's file
+// refusing a write) as stopped and calls the callback no more; it would also post
+// SDL_AUDIODEVICEREMOVED, but only to a program that runs SDL's event loop, which this one does
+// not. The status is read from atomics, without SDL's device lock. Only the pump queries: the
+// mark it stores is what orders its renders before the callback's copies, and a store from any
+// other thread could stand in for the pump's.
 int32_t SdlPosition(WaveDevice* d, uint32_t* bytes) {
   if (!d) return 1;
+  if (SDL_GetAudioDeviceStatus(d->Id) == SDL_AUDIO_STOPPED) return WAVE_OUT_DEVICE_LOST;
   const uint32_t played = d->Played.load(std::memory_order_acquire);
   d->PumpMark.store(played, std::memory_order_release);
   *bytes = played;

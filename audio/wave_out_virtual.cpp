@@ -22,6 +22,7 @@ std::atomic<int32_t> PositionFailing{0};
 std::atomic<int32_t> PositionQueries{0};
 std::atomic<int32_t> QueriesWhileClosed{0};
 std::atomic<int32_t> DeviceOpen{0};
+std::atomic<int32_t> DeviceGone{0};
 
 void Note(int32_t op) {
   if (Record.LogLength < VIRTUAL_LOG_SIZE) Record.Log[Record.LogLength++] = op;
@@ -32,6 +33,7 @@ int32_t VirtualOpen(WaveDevice** device, const WaveFormat* format) {
   ++Record.Opens;
   Record.LastFormat = *format;
   if (OpenFailure != 0) return OpenFailure;
+  if (DeviceGone.load() != 0) return 1;
   *device = reinterpret_cast<WaveDevice*>(&TheDevice);
   Record.OpenedDevice = *device;
   Record.IsOpen = 1;
@@ -52,6 +54,7 @@ int32_t VirtualWrite(WaveDevice*, WaveHeader* header) {
   if (WriteFailure != 0) return WriteFailure;
   PlayedBuffer = header->Data;
   PlayedLength = header->BufferLength;
+  Position.store(0);
   Record.IsPlaying = 1;
   return 0;
 }
@@ -59,6 +62,7 @@ int32_t VirtualWrite(WaveDevice*, WaveHeader* header) {
 int32_t VirtualGetPosition(WaveDevice*, uint32_t* bytes) {
   PositionQueries.fetch_add(1);
   if (DeviceOpen.load() == 0) QueriesWhileClosed.fetch_add(1);
+  if (DeviceGone.load() != 0) return WAVE_OUT_DEVICE_LOST;
   if (PositionFailing.load() != 0) return 1;
   *bytes = Position.load();
   return 0;
@@ -102,7 +106,10 @@ void ResetVirtualWaveOut() {
   PositionQueries.store(0);
   QueriesWhileClosed.store(0);
   DeviceOpen.store(0);
+  DeviceGone.store(0);
 }
+
+void LoseVirtualDevice(int32_t lost) { DeviceGone.store(lost); }
 
 void FailVirtualOpen(int32_t result) { OpenFailure = result; }
 void FailVirtualPrepare(int32_t result) { PrepareFailure = result; }

@@ -1,5 +1,6 @@
 // A wave-output device without sound, for tests: its play position moves only when a test moves
-// it, and a test can make open, prepare, write or the position query fail. UseWaveOut(
+// it, and a test can make open, prepare, write or the position query fail, or the device vanish
+// and come back. UseWaveOut(
 // &VirtualWaveOut) selects it. The position may be set from any thread while the pump queries it;
 // everything else is set up by the controlling thread while no pump runs.
 #pragma once
@@ -40,7 +41,11 @@ void FailVirtualWrite(int32_t result);
 // While failing is 1 the position query fails and leaves the caller's count alone.
 void FailVirtualPosition(int32_t failing);
 
-// The played byte count the next position query reports (wraps at 2^32 like the real one).
+// While lost is 1 the device is gone: position queries report WAVE_OUT_DEVICE_LOST and opens
+// fail, as with no device at all; 0 brings it back, and the next open succeeds. Any thread.
+void LoseVirtualDevice(int32_t lost);
+
+// The played byte count the next position query reports; a successful write starts it at 0 (wraps at 2^32 like the real one).
 void SetVirtualPosition(uint32_t bytes);
 void AdvanceVirtualPosition(uint32_t bytes);
 uint32_t VirtualPosition();

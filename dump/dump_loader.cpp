@@ -1,5 +1,6 @@
 #include "dump/dump_loader.h"
 
+#include <atomic>
 #include <string>
 
 #include "dump/text.h"
@@ -17,6 +18,13 @@ int32_t ConfigureDump() {
 }
 
 namespace {
+
+std::atomic<DumpStopCheck> StopCheck{nullptr};
+
+bool StopAsked() {
+  DumpStopCheck check = StopCheck.load();
+  return check && check() != 0;
+}
 
 int32_t HexDigit(int32_t code) {
   int32_t digit = code - 48;
@@ -40,8 +48,9 @@ int32_t HexPair(std::string_view low, std::string_view high) {
 int32_t LoadDumpFile(const char* path) {
   TextFile* file = OpenTextFile(path);
   if (!file) return -1;
+  SetTextFileLimit(file, MaxDumpBytes);
   int32_t* dump = Dump().RegisterDump;
-  while (Dump().FrameCount < MaxDumpFrames && !AtEndOfFile(file)) {
+  while (Dump().FrameCount < MaxDumpFrames && !StopAsked() && !AtEndOfFile(file)) {
     const std::string line = TrimSpaces(ReadLine(file));
     if (line.empty()) continue;
     const int32_t f = Dump().FrameCount;
@@ -63,8 +72,10 @@ int32_t LoadDumpFile(const char* path) {
   return 0;
 }
 
+void SetDumpStopCheck(DumpStopCheck check) { StopCheck.store(check); }
+
 int32_t DumpLoader() {
   SleepMs(LoadDelayMs);
-  LoadDumpFile(Dump().DumpFileName);
+  if (!StopAsked()) LoadDumpFile(Dump().DumpFileName);
   return 0;
 }

@@ -8,6 +8,18 @@
 constexpr int32_t DumpRowCount = 11;      // groups 0..9, and one row that is never used
 constexpr int32_t MaxDumpFrames = 32787;  // columns; FrameCount never exceeds it
 constexpr int32_t LoadDelayMs = 30;       // pause before the load starts
+// Bytes read at most. A full table of well-formed lines ("3C 01 ... FF" and CR LF, 44 bytes)
+// is 32787 x 44 = 1.4 MiB; 8 MiB leaves more than five times that for blank lines, wider
+// spacing and extra fields, and reads from a local disk in well under a second, so a file that
+// never ends (a sparse or growing one) still ends the load soon.
+constexpr int64_t MaxDumpBytes = 8 << 20;
+
+// Asked between lines whether the load should end (a close was requested): nonzero ends it,
+// and the frames read so far stay loaded. Callable from any thread.
+using DumpStopCheck = int32_t (*)();
+// Installs the check (null: the load always runs to the end). May be called from any thread;
+// a load in progress sees the new check at its next line.
+void SetDumpStopCheck(DumpStopCheck check);
 
 // The loaded dump and the play position (a group of the application record).
 struct DumpState {
@@ -28,7 +40,8 @@ inline int32_t DumpIndex(int32_t row, int32_t frame) { return row * MaxDumpFrame
 // Always 0.
 int32_t DumpLoader();
 // Loads path into RegisterDump and FrameCount without the delay: -1 when the file cannot be
-// opened (FrameCount untouched), else 0. Lines past MaxDumpFrames frames are not read.
+// opened or is no regular file (FrameCount untouched; errno tells why), else 0. Reading ends
+// at MaxDumpFrames frames, after MaxDumpBytes bytes, or when the stop check asks.
 int32_t LoadDumpFile(const char* path);
 
 // Value of one field: digit(first char) * 16 + digit(last char) after upper-casing, where a

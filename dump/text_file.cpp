@@ -4,10 +4,23 @@
 
 namespace {
 
+// How many of want bytes the limit still lets the reader take.
+int32_t Allowed(const TextFile* file, int32_t want) {
+  if (file->ByteLimit <= 0) return want;
+  const int64_t left = file->ByteLimit - file->Taken;
+  return left <= 0 ? 0 : left < want ? static_cast<int32_t>(left) : want;
+}
+
 bool ReadByte(TextFile* file, unsigned char* byte) {
-  if (!file->Buffer) return ReadFileBytes(file->Handle, byte, 1) == 1;
+  if (!file->Buffer) {
+    if (Allowed(file, 1) < 1 || ReadFileBytes(file->Handle, byte, 1) != 1) return false;
+    ++file->Taken;
+    return true;
+  }
   if (file->Available < 1) {
-    file->Filled = file->Available = ReadFileBytes(file->Handle, file->Buffer, file->BufferSize);
+    const int32_t want = Allowed(file, file->BufferSize);
+    file->Filled = file->Available = want > 0 ? ReadFileBytes(file->Handle, file->Buffer, want) : 0;
+    if (file->Filled > 0) file->Taken += file->Filled;
     if (file->Filled <= 0) {
       file->Filled = file->Available = 0;
       return false;
@@ -20,10 +33,12 @@ bool ReadByte(TextFile* file, unsigned char* byte) {
 
 // Only right after a ReadByte that delivered a byte.
 void PutByteBack(TextFile* file) {
-  if (file->Buffer)
+  if (file->Buffer) {
     ++file->Available;
-  else
+  } else {
     StepFileBack(file->Handle);
+    --file->Taken;
+  }
 }
 
 }  // namespace
@@ -43,6 +58,10 @@ TextFile* OpenTextFileBuffered(const char* path, int32_t bufferSize) {
   file->Filled = file->Available = 0;
   RegisterOpenFile(handle);
   return file;
+}
+
+void SetTextFileLimit(TextFile* file, int64_t limit) {
+  if (file && limit > 0) file->ByteLimit = limit;
 }
 
 TextFile* OpenTextFile(const char* path) { return OpenTextFileBuffered(path, TEXT_FILE_BUFFER_SIZE); }

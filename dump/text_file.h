@@ -12,6 +12,8 @@ struct TextFile {
   int32_t BufferSize;     // 4096
   int32_t Filled;         // bytes the last refill placed in Buffer
   int32_t Available;      // of those, not yet delivered; next is Buffer[Filled - Available]
+  int64_t Taken;          // bytes read from the system so far
+  int64_t ByteLimit;      // the reader takes no more than this many bytes; 0: no limit
 };
 
 constexpr int32_t TEXT_FILE_BUFFER_SIZE = 4096;
@@ -21,6 +23,9 @@ TextFile* OpenTextFile(const char* path);
 // As OpenTextFile with a buffer of bufferSize bytes; 0 reads one byte per platform read, as
 // when the buffer cannot be allocated.
 TextFile* OpenTextFileBuffered(const char* path, int32_t bufferSize);
+// Caps what the reader takes from the file at limit bytes (> 0): past them the file reads as
+// ended. A call after reading began counts the bytes already taken.
+void SetTextFileLimit(TextFile* file, int64_t limit);
 // True when no further byte can be read (a failed read counts as the end).
 bool AtEndOfFile(TextFile* file);
 // The next line without its terminator; empty when the file is exhausted.

@@ -11,13 +11,21 @@ FileHandle OpenFileForReading(const char* path) {
   std::string native = path ? path : "";
   for (char& c : native)
     if (c == '\\') c = '/';
-  int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO without a writer would otherwise hold the open until one comes. Only
+  // regular files are read: a FIFO, a terminal or a device such as /dev/zero may never end or
+  // block every read, so they count as files that cannot be opened (errno says why).
+  int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return INVALID_FILE;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  const bool known = ::fstat(fd, &info) == 0;
+  if (!known || !S_ISREG(info.st_mode)) {
+    const int why = !known ? errno : S_ISDIR(info.st_mode) ? EISDIR : ENODEV;
     ::close(fd);
+    errno = why;
     return INVALID_FILE;
   }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
 }
 

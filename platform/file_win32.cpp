@@ -15,6 +15,11 @@ FileHandle OpenFileForReading(const char* path) {
   HANDLE handle = CreateFileA(path ? path : "", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return INVALID_FILE;
+  // Only files on disk: a pipe or a character device (NUL, CON, COM1) may never end.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return INVALID_FILE;
+  }
   return reinterpret_cast<FileHandle>(handle);
 }
 

@@ -6,8 +6,9 @@ using ThreadRoutine = int32_t (*)(intptr_t parameter);
 
 // Starts routine(parameter) on a new thread at once. Returns its identity (> 0), 0 on failure.
 int32_t StartThread(ThreadRoutine routine, intptr_t parameter);
-// Raises the thread to the highest priority the system grants: real-time where permitted,
-// else the highest normal priority. Silent either way.
+// Raises the thread ahead of the process's other work: on Windows to time-critical; on POSIX
+// systems to a low real-time level (SCHED_FIFO 10 of 1..99) where permitted, else to the best
+// nice value granted. Never the top real-time level. Silent either way.
 void RaiseThreadPriority(int32_t thread);
 // Waits for the thread to return and forgets it. Unknown identity: no-op.
 void JoinThread(int32_t thread);

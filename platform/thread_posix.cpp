@@ -21,6 +21,18 @@ void RaiseNice(int64_t systemId) {
     if (setpriority(PRIO_PROCESS, who, nice) == 0) return;
 }
 
+// The real-time level asked for: the tenth of SCHED_FIFO's levels (10 of 1..99 on Linux). Any
+// real-time level runs ahead of every normal thread, which is all the pump needs; a low one stays
+// below the kernel's interrupt threads (50) and the levels sound servers and their clients take
+// (JACK, PipeWire and rtkit hand out 20 and up), so a render that loops cannot hold off the
+// system or the server that plays the sound, as it could at the maximum.
+int PumpRealTimePriority() {
+  const int lowest = sched_get_priority_min(SCHED_FIFO);
+  const int highest = sched_get_priority_max(SCHED_FIFO);
+  const int wanted = lowest + 9;
+  return wanted > highest ? highest : wanted;
+}
+
 }  // namespace
 
 void RaiseThreadPriority(int32_t thread) {
@@ -28,7 +40,7 @@ void RaiseThreadPriority(int32_t thread) {
   if (!found) return;
   pthread_t native = found->Thread.native_handle();
   sched_param param{};
-  param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+  param.sched_priority = PumpRealTimePriority();
   if (pthread_setschedparam(native, SCHED_FIFO, &param) == 0) return;
   // No real-time scheduling granted: the normal class, at the best nice value allowed. On Linux
   // nice is per thread, addressed by the kernel's thread id.

@@ -4,7 +4,10 @@
 //   tonewell-render [--frames N] [--level L] DUMP OUT
 //
 // OUT ending in ".wav" gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit); OUT "-" gets the
-// raw frames (s16le, left then right) on standard output.
+// raw frames (s16le, left then right) on standard output, and so does any other OUT. A device
+// or FIFO as OUT is written directly (render_output.h). Exit codes: 0 done, 1 the dump could not
+// be read or OUT not written, 2 a usage error.
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 
 #include "app/app_context.h"
@@ -21,6 +25,7 @@
 #include "dump/frame_sequencer.h"
 #include "platform/heap.h"
 #include "psg/psg.h"
+#include "tools/render_output.h"
 #include "tools/tool_args.h"
 
 namespace {
@@ -38,21 +43,46 @@ const ToolHelp Help = {
 
 int Usage(const char* why) { return ToolUsageError(Help, why); }
 
-bool ParseFrames(const char* text, long long* frames) {
-  char* end = nullptr;
-  errno = 0;
-  long long value = std::strtoll(text, &end, 10);
-  if (errno || end == text || *end || value < 0 || value > MaxFrames) return false;
+// Decimal digits only: no sign, no blanks, nothing after the number.
+bool ParseFrames(const char* text, long long* frames, std::string* why) {
+  if (!*text) return *why = "empty", false;
+  long long value = 0;
+  for (const char* at = text; *at; ++at) {
+    if (*at < '0' || *at > '9') return *why = "not a whole number of frames", false;
+    value = value * 10 + (*at - '0');
+    if (value > MaxFrames) return *why = "more than " + std::to_string(MaxFrames) + " frames", false;
+  }
   *frames = value;
   return true;
 }
 
-bool ParseLevel(const char* text, float* level) {
+// A finite decimal number with nothing before or after it; outside 0..1 it is clamped.
+bool ParseLevel(const char* text, float* level, std::string* why) {
+  if (!*text) return *why = "empty", false;
+  if (std::isspace(static_cast<unsigned char>(*text))) return *why = "blank before the number", false;
   char* end = nullptr;
-  float value = std::strtof(text, &end);
-  if (end == text || *end) return false;
+  const float value = std::strtof(text, &end);
+  if (end == text) return *why = "not a number", false;
+  if (*end) return *why = "text after the number", false;
+  if (!std::isfinite(value)) return *why = "not a finite number", false;
   *level = value;
   return true;
+}
+
+// Why a dump that did not load could not be read: its kind when it is no regular file, else
+// the system's reason (openError, the errno of the failed open).
+std::string DumpProblem(const char* path, int openError) {
+  struct stat info;
+  if (::stat(path, &info) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return "is a directory";
+#if !defined(_WIN32)
+  if (S_ISFIFO(info.st_mode)) return "is a FIFO, not a regular file";
+  if (S_ISCHR(info.st_mode)) return "is a character device, not a regular file";
+  if (S_ISBLK(info.st_mode)) return "is a block device, not a regular file";
+  if (S_ISSOCK(info.st_mode)) return "is a socket, not a regular file";
+#endif
+  if (!S_ISREG(info.st_mode)) return "is not a regular file";
+  return std::strerror(openError ? openError : EIO);
 }
 
 void PutLe(unsigned char* at, uint32_t value, int bytes) {
@@ -93,8 +123,9 @@ int main(int argc, char** argv) {
     if (arg == "--frames" || arg == "--level") {
       if (i + 1 >= argc) return Usage(("missing value after " + arg).c_str());
       const char* value = argv[++i];
-      if (arg == "--frames" ? !ParseFrames(value, &frames) : !ParseLevel(value, &level))
-        return Usage(("bad value for " + arg + ": " + value).c_str());
+      std::string why;
+      if (arg == "--frames" ? !ParseFrames(value, &frames, &why) : !ParseLevel(value, &level, &why))
+        return Usage(("bad value for " + arg + " \"" + value + "\": " + why).c_str());
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Usage(("unknown option " + arg).c_str());
     } else if (pathCount < 2) {
@@ -105,23 +136,26 @@ int main(int argc, char** argv) {
   }
   if (pathCount < 2) return Usage("DUMP and OUT are required");
 
+  errno = 0;
   if (StartSoundOnly(paths[0], level) != 0) {
-    std::fprintf(stderr, "tonewell-render: cannot open dump %s: %s\n", paths[0], std::strerror(errno));
+    const int openError = errno;
+    std::fprintf(stderr, "tonewell-render: cannot open dump %s: %s\n", paths[0],
+                 DumpProblem(paths[0], openError).c_str());
     return 1;
   }
   if (frames < 0) frames = static_cast<long long>(App.Stream.SamplesPerTick) * (App.Dump.FrameCount + 1);
 
   const std::string out = paths[1];
-  const bool toStdout = out == "-";
-  const std::string temporary = out + ".partial";
-  std::FILE* sink = toStdout ? stdout : std::fopen(temporary.c_str(), "wb");
-  if (!sink) {
-    std::fprintf(stderr, "tonewell-render: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
+  RenderOutput output;
+  std::string why;
+  if (!OpenRenderOutput(out, &output, &why)) {
+    std::fprintf(stderr, "tonewell-render: cannot write %s: %s\n", out.c_str(), why.c_str());
     return 1;
   }
+  std::FILE* sink = output.Sink;
   const uint32_t dataBytes = static_cast<uint32_t>(frames * App.Stream.FrameBytes);
   bool ok = true;
-  if (!toStdout && EndsWith(out, ".wav")) {
+  if (!output.ToStdout && EndsWith(out, ".wav")) {
     unsigned char header[44];
     WaveHeaderBytes(header, dataBytes);
     ok = std::fwrite(header, sizeof header, 1, sink) == 1;
@@ -138,20 +172,8 @@ int main(int argc, char** argv) {
     ok = std::fwrite(block, static_cast<size_t>(take * s.FrameBytes), 1, sink) == 1;
     left -= take;
   }
-  ok = (std::fflush(sink) == 0) && ok;
-  if (!toStdout) {
-    ok = (std::fclose(sink) == 0) && ok;
-    // Replaces an existing OUT, also on systems whose rename refuses to.
-    std::error_code error;
-    if (ok) std::filesystem::rename(temporary, out, error);
-    if (error) {
-      errno = error.value();
-      ok = false;
-    }
-    if (!ok) std::remove(temporary.c_str());
-  }
-  if (!ok) {
-    std::fprintf(stderr, "tonewell-render: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
+  if (!CloseRenderOutput(&output, ok, &why)) {
+    std::fprintf(stderr, "tonewell-render: cannot write %s: %s\n", out.c_str(), why.c_str());
     return 1;
   }
   return 0;

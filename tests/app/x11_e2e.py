@@ -320,8 +320,10 @@ def wait_for_focus(session, window):
 class Player:
     started = []  # every player of the case, ended at the case's end whatever happened
 
-    def __init__(self, session, args, workdir, audio_file=None, driver="disk"):
+    def __init__(self, session, args, workdir, audio_file=None, driver="disk", load_gate=None):
         env = dict(session.env)
+        if load_gate:
+            env["TONEWELL_LOAD_GATE"] = load_gate
         env["SDL_AUDIODRIVER"] = driver
         if audio_file:
             env["SDL_DISKAUDIOFILE"] = audio_file
@@ -577,28 +579,39 @@ def case_volume(args, session, work):
     check(re.fullmatch(r"H+Z+L+Z+", tick_blocks(player.audio(), refs)[1]), "the sound changed inside a tick")
 
 
+def hold_the_load(work):
+    """A FIFO that holds the player's load (in the preloaded shim) until release_the_load."""
+    gate = os.path.join(work, "load-gate")
+    os.mkfifo(gate)
+    return gate
+
+
+def release_the_load(gate):
+    with open(gate, "w") as f:
+        f.write("x")
+
+
 def case_loading(args, session, work):
-    """A 32787-line dump fed slowly: "Loading..." until it is in, then it plays."""
-    fifo = os.path.join(work, "music", "dump.txt")
-    os.remove(fifo)
-    content = os.path.join(work, "content.txt")
+    """A 32787-line dump whose load is held: "Loading..." until it is in, then it plays."""
+    dump = os.path.join(work, "music", "dump.txt")
     with open(args.music) as f:
         lines = [line for line in f.read().splitlines() if line.strip(" ")]
-    with open(content, "w") as f:
+    with open(dump, "w") as f:
         f.write("".join(lines[i % len(lines)] + "\n" for i in range(MAX_DUMP_FRAMES)))
-    os.mkfifo(fifo)
+    content = os.path.join(work, "content.txt")
+    shutil.copyfile(dump, content)
+    gate = hold_the_load(work)
     probe = Probe(session, args.probe, probe_texts([MAX_DUMP_FRAMES]))
-    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    player = Player(session, args, work, os.path.join(work, "sound.raw"), load_gate=gate)
     window = player.window(session)
-    # The loader now waits for the dump's writer: the window must already show its first state.
+    # The load is held: the window must already show its first state.
     loading = wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
                     lambda status, levels: status == "loading" and levels == ["", "", ""],
                     "'Loading...' and empty level labels during the load")
     log("during the load: 'Loading...', empty level labels")
     save_png(session, loading[2], os.path.join(args.artifacts, "player-loading.png"))
     check(player.running(), "the player ended during the load")
-    with open(fifo, "w") as f:
-        shutil.copyfileobj(open(content), f)
+    release_the_load(gate)
     wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
                     lambda status, levels: status == "playing", "'Playing: N / 32787' after the load")
     log("after the load: 'Playing: N / %d'" % MAX_DUMP_FRAMES)
@@ -610,16 +623,15 @@ def case_loading(args, session, work):
 
 def case_loadclose(args, session, work):
     """A close request made during the load is acted on once the load is done."""
-    fifo = os.path.join(work, "music", "dump.txt")
-    os.remove(fifo)
-    os.mkfifo(fifo)
-    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    with open(os.path.join(work, "music", "dump.txt"), "w") as f:
+        f.write((TONE_LINE + "\n") * 100)
+    gate = hold_the_load(work)
+    player = Player(session, args, work, os.path.join(work, "sound.raw"), load_gate=gate)
     player.window(session)
     session.run(["wmctrl", "-c", TITLE])
     check(player.running(), "the player ended before its load was done")
     start = time.monotonic()
-    with open(fifo, "w") as f:
-        f.write((TONE_LINE + "\n") * 100)
+    release_the_load(gate)
     wait_for(lambda: not player.running(), WAIT_S, "the player to end after the load")
     log("closed during the load: ended %.3f s after the load, exit code %d" %
         (time.monotonic() - start, player.proc.returncode))

@@ -114,6 +114,8 @@ TEST_F(WindowsFiles, MissingFilesAndDirectoriesDoNotOpen) {
   EXPECT_EQ(OpenFileForReading("folder"), INVALID_FILE);
   EXPECT_EQ(OpenFileForReading(""), INVALID_FILE);
   EXPECT_EQ(OpenFileForReading(nullptr), INVALID_FILE);
+  // A character device never ends: it is no file to read a dump from.
+  EXPECT_EQ(OpenFileForReading("NUL"), INVALID_FILE);
   char buffer[4];
   EXPECT_EQ(ReadFileBytes(INVALID_FILE, buffer, 4), 0);
   CloseFileHandle(INVALID_FILE);  // harmless
