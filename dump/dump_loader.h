@@ -20,6 +20,9 @@ int32_t DumpLoader();
 // Loads path into RegisterDump and FrameCount without the delay: -1 when the file cannot be
 // opened (FrameCount untouched), else 0. Lines past MaxDumpFrames frames are not read.
 int32_t LoadDumpFile(const char* path);
+// As LoadDumpFile for dump text held in memory (bytes[0, size)), line by line as from a file.
+// -1 when the text cannot be copied for reading, else 0.
+int32_t LoadDumpText(const char* bytes, int32_t size);
 
 // Value of one field: digit(first char) * 16 + digit(last char) after upper-casing, where a
 // digit is code - 48, less a further 7 above 9. Any text gives some value; empty gives -816.

@@ -46,6 +46,23 @@ TextFile* OpenTextFileBuffered(const char* path, int32_t bufferSize) {
   return file;
 }
 
+// The bytes sit in the buffer as if one refill had delivered them; the next refill reads from
+// INVALID_FILE, which gives 0 bytes: the end.
+TextFile* OpenTextMemory(const char* bytes, int32_t size) {
+  auto* file = static_cast<TextFile*>(HeapAllocZeroed(App.Heap, sizeof(TextFile)));
+  if (!file) return nullptr;
+  file->Handle = INVALID_FILE;
+  file->Buffer = static_cast<unsigned char*>(HeapAllocZeroed(App.Heap, static_cast<size_t>(size > 0 ? size : 1)));
+  if (!file->Buffer) {
+    HeapRelease(App.Heap, file);
+    return nullptr;
+  }
+  for (int32_t i = 0; i < size; ++i) file->Buffer[i] = static_cast<unsigned char>(bytes[i]);
+  file->BufferSize = size > 0 ? size : 1;
+  file->Filled = file->Available = size;
+  return file;
+}
+
 TextFile* OpenTextFile(const char* path) { return OpenTextFileBuffered(path, TEXT_FILE_BUFFER_SIZE); }
 
 bool AtEndOfFile(TextFile* file) {

@@ -21,6 +21,9 @@ TextFile* OpenTextFile(const char* path);
 // As OpenTextFile with a buffer of bufferSize bytes; 0 reads one byte per platform read, as
 // when the buffer cannot be allocated.
 TextFile* OpenTextFileBuffered(const char* path, int32_t bufferSize);
+// A line reader over a copy of bytes[0, size) (no file behind it), read exactly as a file of
+// those bytes. Null when the copy cannot be allocated.
+TextFile* OpenTextMemory(const char* bytes, int32_t size);
 // True when no further byte can be read (a failed read counts as the end).
 bool AtEndOfFile(TextFile* file);
 // The next line without its terminator; empty when the file is exhausted.

@@ -1,8 +1,10 @@
 // tonewell-render: renders a register dump offline, exactly as the player sends it to the
 // device from the first frame after the stream opens.
 //
-//   tonewell-render [--frames N] [--level L] DUMP OUT
+//   tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT
 //
+// IN is dump text, or a PSG, YM or VTX file (told apart by content), converted in memory to
+// the same dump text that tonewell-convert writes and loaded from it.
 // OUT ending in ".wav" gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit); OUT "-" gets the
 // raw frames (s16le, left then right) on standard output.
 #include <cerrno>
@@ -21,6 +23,7 @@
 #include "dump/frame_sequencer.h"
 #include "platform/heap.h"
 #include "psg/psg.h"
+#include "tools/tune_input.h"
 
 namespace {
 
@@ -29,7 +32,7 @@ constexpr float DefaultLevel = 0.85f;
 constexpr long long MaxFrames = (0xFFFFFFFFLL - 36) / 4;
 
 int Usage(const char* why) {
-  std::fprintf(stderr, "tonewell-render: %s\nusage: tonewell-render [--frames N] [--level L] DUMP OUT\n", why);
+  std::fprintf(stderr, "tonewell-render: %s\nusage: tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT\n", why);
   return 2;
 }
 
@@ -82,9 +85,13 @@ int main(int argc, char** argv) {
   float level = DefaultLevel;
   const char* paths[2] = {nullptr, nullptr};
   int pathCount = 0;
+  ConvertOptions tuneOptions;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--frames" || arg == "--level") {
+    bool badTuneOption = false;
+    if (ParseTuneOption(argc, argv, &i, &tuneOptions, &badTuneOption)) {
+      if (badTuneOption) return Usage("--clock needs a frequency of 1 to 4294967295 Hz");
+    } else if (arg == "--frames" || arg == "--level") {
       if (i + 1 >= argc) return Usage(("missing value after " + arg).c_str());
       const char* value = argv[++i];
       if (arg == "--frames" ? !ParseFrames(value, &frames) : !ParseLevel(value, &level))
@@ -99,7 +106,19 @@ int main(int argc, char** argv) {
   }
   if (pathCount < 2) return Usage("DUMP and OUT are required");
 
-  if (StartSoundOnly(paths[0], level) != 0) {
+  // A music file is converted to dump text here; anything else is read as dump text.
+  std::vector<uint8_t> input;
+  std::string why, dumpText;
+  if (ReadInputBytes(paths[0], &input, &why) == 0 && FindTuneReader(input.data(), input.size())) {
+    if (ConvertTuneBytes("tonewell-render", paths[0], input, tuneOptions, &dumpText, &why) != 0) {
+      std::fprintf(stderr, "tonewell-render: %s: %s\n", paths[0], why.c_str());
+      return 1;
+    }
+    if (StartSoundFromText(dumpText.data(), static_cast<int32_t>(dumpText.size()), level) != 0) {
+      std::fprintf(stderr, "tonewell-render: %s: out of memory for the dump\n", paths[0]);
+      return 1;
+    }
+  } else if (StartSoundOnly(paths[0], level) != 0) {
     std::fprintf(stderr, "tonewell-render: cannot open dump %s: %s\n", paths[0], std::strerror(errno));
     return 1;
   }
