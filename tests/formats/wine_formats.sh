@@ -14,7 +14,7 @@ NATIVE=$(realpath "$2")
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
 WORK="$WIN/formats-wine"
 rm -rf "$WORK" && mkdir -p "$WORK/native" "$WORK/wine"
-export WINEPREFIX="$WIN/wineprefix-formats" WINEDEBUG=-all
+export WINEPREFIX="${WINEPREFIX:-$WIN/wineprefix-formats}" WINEDEBUG=-all
 unset DISPLAY
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i > /dev/null 2>&1
 

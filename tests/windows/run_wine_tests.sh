@@ -48,7 +48,7 @@ if ! cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   fail "configure the cross build"
   finish
 fi
-TARGETS="tonewell tonewell-render tonewell-probe psg_tests dump_tests audio_tests windows_tests"
+TARGETS="tonewell tonewell-render tonewell-convert tonewell-probe psg_tests dump_tests audio_tests windows_tests"
 if ! timeout 1500 ninja -C "$BUILD" -j2 $TARGETS > "$LOGS/build.log" 2>&1; then
   grep -E "error|FAILED" "$LOGS/build.log" | head -20
   fail "cross build"
@@ -74,7 +74,7 @@ if [ -z "$NATIVE_RENDER" ]; then
   NATIVE_RENDER="$BUILD/native/tools/tonewell-render"
   if ! { cmake -S "$SRC" -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTONEWELL_TESTS=OFF \
            -DTONEWELL_BENCH=OFF > "$LOGS/native-configure.log" 2>&1 &&
-         ninja -C "$BUILD/native" -j2 tonewell-render > "$LOGS/native-build.log" 2>&1; }; then
+         ninja -C "$BUILD/native" -j2 tonewell-render tonewell-convert > "$LOGS/native-build.log" 2>&1; }; then
     fail "native tonewell-render build"
   fi
 fi
@@ -429,6 +429,24 @@ if [ -x "$NATIVE_RENDER" ]; then
   check "render of a missing dump fails on both alike" render_same "absent.txt" "" missing refused
 else
   fail "native tonewell-render available"
+fi
+
+# The music formats: tonewell-convert.exe and tonewell-render.exe on the generated PSG, YM and
+# VTX files, byte for byte against the build machine's programs.
+NATIVE_BUILD=$(dirname "$(dirname "$NATIVE_RENDER")")
+if [ -x "$NATIVE_BUILD/tools/tonewell-convert" ]; then
+  "$SRC/tests/formats/wine_formats.sh" "$BUILD" "$NATIVE_BUILD" > "$LOGS/formats.log" 2>&1
+  grep FAIL "$LOGS/formats.log"
+  line=$(tail -n 1 "$LOGS/formats.log")
+  if [[ "$line" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+    PASSED=$((PASSED + BASH_REMATCH[1]))
+    FAILED=$((FAILED + BASH_REMATCH[2]))
+    echo "music formats under Wine: $line"
+  else
+    fail "music formats under Wine (see $LOGS/formats.log)"
+  fi
+else
+  fail "native tonewell-convert available"
 fi
 
 finish
