@@ -131,7 +131,7 @@ TEST_F(Loader, TextInMemoryLoadsAsTheSameFile) {
   for (int32_t i = 0; i < MaxDumpFrames + 5; ++i) capacity += (i % 3 ? "01 02\r\n" : "a3 7\n");
   const std::string texts[] = {
       "3C 01 00 02 FE 00 1F 38 0F 0E 10 00 10 FF\r\n  \r\n0F  0E\r\r\n1 2 3\n",
-      std::string("00 11\0" "22 33\r" "44", 16),
+      std::string("00 11\0" "22 33\r" "44", 14),
       "",
       "no ending 12 34",
       capacity,
