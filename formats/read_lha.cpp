@@ -45,6 +45,11 @@ int32_t FindMember(const uint8_t* bytes, size_t size, Member* m, std::string* wh
              std::to_string(nameLength) + " bytes";
       return -1;
     }
+    if (headerSize + 2 > size) {
+      *why = "header points past the end: LHA header of " + std::to_string(headerSize + 2) + " bytes in " +
+             std::to_string(size);
+      return -1;
+    }
     m->Crc = static_cast<uint16_t>(Le16(bytes + 22 + nameLength));
     dataAt = headerSize + 2;
     if (level == 1) {

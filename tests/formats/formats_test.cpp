@@ -152,6 +152,21 @@ TEST(BadInput, LongRunsAndHugeCountsStoreNoMoreThanTheDumpShows) {
   EXPECT_EQ(tune.Registers.size(), static_cast<size_t>(MAX_FRAMES) * 14);
 }
 
+// The header's own size is checked against the file before the bytes it covers are read
+// (a level-1 header claiming 200 bytes in a file of 40: found by lha_fuzz).
+TEST(LhaReader, AHeaderLongerThanTheFileIsRefused) {
+  std::vector<uint8_t> bytes(40, 0);
+  bytes[0] = 200;
+  const char method[] = "-lh5-";
+  for (int i = 0; i < 5; ++i) bytes[2 + i] = static_cast<uint8_t>(method[i]);
+  bytes[20] = 1;  // level 1
+  bytes[21] = 1;  // name of one byte
+  SourceTune tune;
+  std::string why;
+  EXPECT_EQ(ReadTune(bytes.data(), bytes.size(), &tune, &why), -1);
+  EXPECT_NE(why.find("header points past the end"), std::string::npos) << why;
+}
+
 // --- conversion ----------------------------------------------------------------------------
 
 namespace {
