@@ -18,8 +18,9 @@ if "%~1"=="" (
 
 :pick
 set "folder=%TEMP%\tonewell-play-%RANDOM%-%RANDOM%"
-mkdir "%folder%" 2>nul || goto pick
+if exist "%folder%" goto pick
 mkdir "%folder%\music"
+if not exist "%folder%\music\" exit /b 1
 "%convert%" "%~f1" "%folder%\music\dump.txt"
 if errorlevel 1 (
   rd /s /q "%folder%"
