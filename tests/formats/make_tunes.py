@@ -358,8 +358,9 @@ def make(dirname):
     struct.pack_into("<I", vodd, 12, 701)
     put_bad("oddsize.vtx", bytes(vodd), "multiple of 14")
     put_bad("nostrings.vtx", v[:16] + b"Title without end", "strings run past the end")
-    # Not files: a directory, a FIFO, a path that does not exist (tests run as root, so a
-    # permission bit would not stop the read; these are the unreadable inputs).
+    # Not files: a directory, a FIFO, a path that does not exist, a dangling symbolic link
+    # (tests run as root, so a permission bit would not stop the read; these are the
+    # unreadable inputs).
     os.makedirs(os.path.join(dirname, "folder.ym"), exist_ok=True)
     put_bad("folder.ym", None, "is a directory")
     fifo = os.path.join(dirname, "pipe.ym")
@@ -367,6 +368,10 @@ def make(dirname):
         os.mkfifo(fifo)
     put_bad("pipe.ym", None, "not a regular file")
     put_bad("missing.ym", None, "No such file")
+    dangling = os.path.join(dirname, "dangling.ym")
+    if not os.path.lexists(dangling):
+        os.symlink("no-such-target.ym", dangling)
+    put_bad("dangling.ym", None, "No such file")
 
     with open(os.path.join(dirname, "good.txt"), "w") as f:
         f.write("".join(n + "\n" for n in good))
