@@ -7,6 +7,23 @@
 #include "platform/heap.h"
 #include "psg/psg.h"
 
+namespace {
+
+void ApplyLevel(float level) {
+  SetOutputLevel(level);
+  App.Levels.OutputLevel.store(App.Chip.OutputGain, std::memory_order_relaxed);
+}
+
+// The context cleared, the heaps made and the sound configured, as the player's start-up does.
+void ConfigureSoundOnly() {
+  ClearAppContext();
+  App.Heaps.Heap = CreatePrivateHeap(PrivateHeapBytes);
+  App.Heaps.MemoryHeap = CreatePrivateHeap(MemoryHeapBytes);
+  ConfigureSound();
+}
+
+}  // namespace
+
 void ConfigureSound() {
   ConfigureAudioStream();
   ConfigureChip(App.Stream.SampleRate);
@@ -15,14 +32,17 @@ void ConfigureSound() {
 
 void ConnectSoundCallbacks() { SetStreamCallbacks(ResetChip, RenderFrame, nullptr, TickCallback); }
 
+int32_t StartSoundFromText(const char* bytes, int32_t size, float level) {
+  ConfigureSoundOnly();
+  if (LoadDumpText(bytes, size) != 0) return -1;
+  ApplyLevel(level);
+  return 0;
+}
+
 int32_t StartSoundOnly(const char* dumpPath, float level) {
-  ClearAppContext();
-  App.Heaps.Heap = CreatePrivateHeap(PrivateHeapBytes);
-  App.Heaps.MemoryHeap = CreatePrivateHeap(MemoryHeapBytes);
-  ConfigureSound();
+  ConfigureSoundOnly();
   if (LoadDumpFile(dumpPath) != 0) return -1;
-  SetOutputLevel(level);
-  App.Levels.OutputLevel.store(App.Chip.OutputGain, std::memory_order_relaxed);
+  ApplyLevel(level);
   return 0;
 }
 

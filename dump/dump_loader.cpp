@@ -45,10 +45,10 @@ int32_t HexPair(std::string_view low, std::string_view high) {
   return HexByte(low);
 }
 
-int32_t LoadDumpFile(const char* path) {
-  TextFile* file = OpenTextFile(path);
-  if (!file) return -1;
-  SetTextFileLimit(file, MaxDumpBytes);
+namespace {
+
+// Reads every line of file into RegisterDump, up to MaxDumpFrames frames, and closes it.
+void LoadDumpLines(TextFile* file) {
   int32_t* dump = Dump().RegisterDump;
   while (Dump().FrameCount < MaxDumpFrames && !StopAsked() && !AtEndOfFile(file)) {
     const std::string line = TrimSpaces(ReadLine(file));
@@ -69,6 +69,22 @@ int32_t LoadDumpFile(const char* path) {
     Dump().FrameCount = f + 1;
   }
   CloseTextFile(file);
+}
+
+}  // namespace
+
+int32_t LoadDumpFile(const char* path) {
+  TextFile* file = OpenTextFile(path);
+  if (!file) return -1;
+  SetTextFileLimit(file, MaxDumpBytes);
+  LoadDumpLines(file);
+  return 0;
+}
+
+int32_t LoadDumpText(const char* bytes, int32_t size) {
+  TextFile* file = OpenTextMemory(bytes, size);
+  if (!file) return -1;
+  LoadDumpLines(file);
   return 0;
 }
 

@@ -43,6 +43,9 @@ int32_t DumpLoader();
 // opened or is no regular file (FrameCount untouched; errno tells why), else 0. Reading ends
 // at MaxDumpFrames frames, after MaxDumpBytes bytes, or when the stop check asks.
 int32_t LoadDumpFile(const char* path);
+// As LoadDumpFile for dump text held in memory (bytes[0, size)), line by line as from a file.
+// -1 when the text cannot be copied for reading, else 0.
+int32_t LoadDumpText(const char* bytes, int32_t size);
 
 // Value of one field: digit(first char) * 16 + digit(last char) after upper-casing, where a
 // digit is code - 48, less a further 7 above 9. Any text gives some value; empty gives -816.

@@ -64,6 +64,23 @@ void SetTextFileLimit(TextFile* file, int64_t limit) {
   if (file && limit > 0) file->ByteLimit = limit;
 }
 
+// The bytes sit in the buffer as if one refill had delivered them; the next refill reads from
+// INVALID_FILE, which gives 0 bytes: the end.
+TextFile* OpenTextMemory(const char* bytes, int32_t size) {
+  auto* file = static_cast<TextFile*>(HeapAllocZeroed(Heaps().Heap, sizeof(TextFile)));
+  if (!file) return nullptr;
+  file->Handle = INVALID_FILE;
+  file->Buffer = static_cast<unsigned char*>(HeapAllocZeroed(Heaps().Heap, static_cast<size_t>(size > 0 ? size : 1)));
+  if (!file->Buffer) {
+    HeapRelease(Heaps().Heap, file);
+    return nullptr;
+  }
+  for (int32_t i = 0; i < size; ++i) file->Buffer[i] = static_cast<unsigned char>(bytes[i]);
+  file->BufferSize = size > 0 ? size : 1;
+  file->Filled = file->Available = size;
+  return file;
+}
+
 TextFile* OpenTextFile(const char* path) { return OpenTextFileBuffered(path, TEXT_FILE_BUFFER_SIZE); }
 
 bool AtEndOfFile(TextFile* file) {

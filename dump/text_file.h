@@ -26,6 +26,9 @@ TextFile* OpenTextFileBuffered(const char* path, int32_t bufferSize);
 // Caps what the reader takes from the file at limit bytes (> 0): past them the file reads as
 // ended. A call after reading began counts the bytes already taken.
 void SetTextFileLimit(TextFile* file, int64_t limit);
+// A line reader over a copy of bytes[0, size) (no file behind it), read exactly as a file of
+// those bytes. Null when the copy cannot be allocated.
+TextFile* OpenTextMemory(const char* bytes, int32_t size);
 // True when no further byte can be read (a failed read counts as the end).
 bool AtEndOfFile(TextFile* file);
 // The next line without its terminator; empty when the file is exhausted.

@@ -1,8 +1,10 @@
 // tonewell-render: renders a register dump offline, exactly as the player sends it to the
 // device from the first frame after the stream opens.
 //
-//   tonewell-render [--frames N] [--level L] DUMP OUT
+//   tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT
 //
+// IN is dump text, or a PSG, YM or VTX file (told apart by content), converted in memory to
+// the same dump text that tonewell-convert writes and loaded from it.
 // OUT ending in ".wav" gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit); OUT "-" gets the
 // raw frames (s16le, left then right) on standard output, and so does any other OUT. A device
 // or FIFO as OUT is written directly (render_output.h). Exit codes: 0 done, 1 the dump could not
@@ -27,6 +29,7 @@
 #include "psg/psg.h"
 #include "tools/render_output.h"
 #include "tools/tool_args.h"
+#include "tools/tune_input.h"
 
 namespace {
 
@@ -35,11 +38,14 @@ constexpr float DefaultLevel = 0.85f;
 constexpr long long MaxFrames = (0xFFFFFFFFLL - 36) / 4;
 
 const ToolHelp Help = {
-    "tonewell-render", "tonewell-render [--frames N] [--level L] DUMP OUT",
-    "Renders DUMP offline as the player sends it to the sound device: OUT ending in .wav gets a\n"
-    "PCM WAVE file (2 channels, 44100 Hz, 16 bit), OUT - gets raw s16le frames on standard output.",
+    "tonewell-render", "tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT",
+    "Renders IN (dump text, or a PSG, YM or VTX file) offline as the player sends it to the sound\n"
+    "device: OUT ending in .wav gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit), OUT - gets\n"
+    "raw s16le frames on standard output.",
     "  --frames N          sample frames to render (default: one pass over the dump)\n"
-    "  --level L           output level 0 to 1 (default 0.85)\n"};
+    "  --level L           output level 0 to 1 (default 0.85)\n"
+    "  --clock HZ          the music file's chip clock (default: the file's own)\n"
+    "  --no-rescale        keep the file's periods as they are\n"};
 
 int Usage(const char* why) { return ToolUsageError(Help, why); }
 
@@ -117,10 +123,14 @@ int main(int argc, char** argv) {
   float level = DefaultLevel;
   const char* paths[2] = {nullptr, nullptr};
   int pathCount = 0;
+  ConvertOptions tuneOptions;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (AnswerStandardOption(Help, argv[i])) return 0;
-    if (arg == "--frames" || arg == "--level") {
+    bool badTuneOption = false;
+    if (ParseTuneOption(argc, argv, &i, &tuneOptions, &badTuneOption)) {
+      if (badTuneOption) return Usage("--clock needs a frequency of 1 to 4294967295 Hz");
+    } else if (arg == "--frames" || arg == "--level") {
       if (i + 1 >= argc) return Usage(("missing value after " + arg).c_str());
       const char* value = argv[++i];
       std::string why;
@@ -134,20 +144,33 @@ int main(int argc, char** argv) {
       return Usage("too many arguments");
     }
   }
-  if (pathCount < 2) return Usage("DUMP and OUT are required");
+  if (pathCount < 2) return Usage("IN and OUT are required");
 
-  errno = 0;
-  if (StartSoundOnly(paths[0], level) != 0) {
-    const int openError = errno;
-    std::fprintf(stderr, "tonewell-render: cannot open dump %s: %s\n", paths[0],
-                 DumpProblem(paths[0], openError).c_str());
-    return 1;
+  // A music file is converted to dump text here; anything else is read as dump text.
+  std::vector<uint8_t> input;
+  std::string why, dumpText;
+  if (ReadInputBytes(paths[0], &input, &why) == 0 && FindTuneReader(input.data(), input.size())) {
+    if (ConvertTuneBytes("tonewell-render", paths[0], input, tuneOptions, &dumpText, &why) != 0) {
+      std::fprintf(stderr, "tonewell-render: %s: %s\n", paths[0], why.c_str());
+      return 1;
+    }
+    if (StartSoundFromText(dumpText.data(), static_cast<int32_t>(dumpText.size()), level) != 0) {
+      std::fprintf(stderr, "tonewell-render: %s: out of memory for the dump\n", paths[0]);
+      return 1;
+    }
+  } else {
+    errno = 0;
+    if (StartSoundOnly(paths[0], level) != 0) {
+      const int openError = errno;
+      std::fprintf(stderr, "tonewell-render: cannot open dump %s: %s\n", paths[0],
+                   DumpProblem(paths[0], openError).c_str());
+      return 1;
+    }
   }
   if (frames < 0) frames = static_cast<long long>(App.Stream.SamplesPerTick) * (App.Dump.FrameCount + 1);
 
   const std::string out = paths[1];
   RenderOutput output;
-  std::string why;
   if (!OpenRenderOutput(out, &output, &why)) {
     std::fprintf(stderr, "tonewell-render: cannot write %s: %s\n", out.c_str(), why.c_str());
     return 1;

@@ -123,3 +123,31 @@ TEST_F(Loader, DumpLoaderReadsTheDefaultNameWithBackslash) {
   ::rmdir(music.c_str());
   ::rmdir(dir);
 }
+
+// Dump text held in memory loads exactly as the same bytes in a file: every line ending, blank
+// lines, odd fields, a last line without an ending, and the table's capacity.
+TEST_F(Loader, TextInMemoryLoadsAsTheSameFile) {
+  std::string capacity;
+  for (int32_t i = 0; i < MaxDumpFrames + 5; ++i) capacity += (i % 3 ? "01 02\r\n" : "a3 7\n");
+  const std::string texts[] = {
+      "3C 01 00 02 FE 00 1F 38 0F 0E 10 00 10 FF\r\n  \r\n0F  0E\r\r\n1 2 3\n",
+      std::string("00 11\0" "22 33\r" "44", 14),
+      "",
+      "no ending 12 34",
+      capacity,
+  };
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text.substr(0, 40));
+    ASSERT_EQ(Load(text), 0);
+    const int32_t fromFile = App.Dump.FrameCount;
+    std::vector<Rows> fileFrames;
+    for (int32_t f = 0; f < fromFile + 2 && f < MaxDumpFrames; ++f) fileFrames.push_back(Frame(f));
+    TearDown();
+    SetUp();
+    ASSERT_EQ(LoadDumpText(text.data(), static_cast<int32_t>(text.size())), 0);
+    ASSERT_EQ(App.Dump.FrameCount, fromFile);
+    for (int32_t f = 0; f < static_cast<int32_t>(fileFrames.size()); ++f) ASSERT_EQ(Frame(f), fileFrames[f]) << f;
+    TearDown();
+    SetUp();
+  }
+}

@@ -1,0 +1,79 @@
+// Converting a 10-minute YM6 (30000 frames, LHA -lh5- packed; written by make_bench_tune.py at
+// build time) in-process: unpack, read, convert to 50 Hz dump frames, write the dump text, and
+// load that text into the RegisterDump as tonewell-render does.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/sound_start.h"
+#include "formats/tune.h"
+#include "platform/whole_file.h"
+
+namespace {
+
+std::vector<uint8_t> TenMinuteYm6() {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (ReadRegularFile(TONEWELL_BENCH_TUNE, MAX_INPUT_BYTES, &bytes, &why) != 0) bytes.clear();
+  return bytes;
+}
+
+// File bytes in memory to dump text: what tonewell-convert does between reading and writing.
+void BM_ConvertTenMinuteYm6(benchmark::State& state) {
+  const std::vector<uint8_t> bytes = TenMinuteYm6();
+  if (bytes.empty()) {
+    state.SkipWithError("no " TONEWELL_BENCH_TUNE);
+    return;
+  }
+  size_t textBytes = 0;
+  for (auto _ : state) {
+    SourceTune tune;
+    DumpFrames dump;
+    std::string why;
+    if (ReadTune(bytes.data(), bytes.size(), &tune, &why) != 0 || ConvertTune(tune, ConvertOptions{}, &dump, &why) != 0) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    const std::string text = DumpText(dump);
+    textBytes = text.size();
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.counters["dump_bytes"] = static_cast<double>(textBytes);
+  state.counters["frames_per_s"] = benchmark::Counter(30000.0 * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ConvertTenMinuteYm6)->Unit(benchmark::kMillisecond);
+
+// The unpacking alone (lhasa's -lh5- decoder and the CRC).
+void BM_UnpackOnly(benchmark::State& state) {
+  const std::vector<uint8_t> bytes = TenMinuteYm6();
+  for (auto _ : state) {
+    SourceTune tune;
+    std::string why;
+    benchmark::DoNotOptimize(LhaReader.Read(bytes.data(), bytes.size(), &tune, &why));
+  }
+}
+BENCHMARK(BM_UnpackOnly)->Unit(benchmark::kMillisecond);
+
+// Conversion plus loading the text through the dump loader's line parsing (tonewell-render's
+// start before it renders a sample).
+void BM_ConvertAndLoad(benchmark::State& state) {
+  const std::vector<uint8_t> bytes = TenMinuteYm6();
+  for (auto _ : state) {
+    SourceTune tune;
+    DumpFrames dump;
+    std::string why;
+    ReadTune(bytes.data(), bytes.size(), &tune, &why);
+    ConvertTune(tune, ConvertOptions{}, &dump, &why);
+    const std::string text = DumpText(dump);
+    StartSoundFromText(text.data(), static_cast<int32_t>(text.size()), 0.85f);
+    benchmark::DoNotOptimize(App.Dump.FrameCount);
+    EndSoundOnly();
+  }
+}
+BENCHMARK(BM_ConvertAndLoad)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,116 @@
+// The readers' table, the conversion to 50 Hz dump frames, and the dump text writer.
+#include "formats/tune.h"
+
+namespace {
+
+// Tried in order; the detections do not overlap (VTX needs a stereo byte 0..6 where YM has
+// a digit).
+const TuneReader* const Readers[] = {&PsgReader, &YmReader, &VtxReader, &LhaReader};
+
+// Chip widths: 4-bit coarse tone, 5-bit noise and volumes; R7, R11, R12 and fine tones whole.
+constexpr uint8_t RegisterMask[13] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF};
+
+// floor(period * TARGET_CLOCK / clock + 1/2) in integers, clamped to limit.
+int64_t Rescale(int64_t period, int64_t clock, int64_t limit) {
+  const int64_t scaled = (2 * period * TARGET_CLOCK + clock) / (2 * clock);
+  return scaled < limit ? scaled : limit;
+}
+
+void RescaleFrame(uint8_t* r, int64_t clock) {
+  for (int32_t voice = 0; voice < 3; ++voice) {
+    const int64_t p = Rescale(r[2 * voice] | (r[2 * voice + 1] << 8), clock, 4095);
+    r[2 * voice] = static_cast<uint8_t>(p & 0xFF);
+    r[2 * voice + 1] = static_cast<uint8_t>(p >> 8);
+  }
+  r[6] = static_cast<uint8_t>(Rescale(r[6], clock, 31));
+  const int64_t e = Rescale(r[11] | (r[12] << 8), clock, 65535);
+  r[11] = static_cast<uint8_t>(e & 0xFF);
+  r[12] = static_cast<uint8_t>(e >> 8);
+}
+
+}  // namespace
+
+const TuneReader* FindTuneReader(const uint8_t* bytes, size_t size) {
+  for (const TuneReader* reader : Readers)
+    if (reader->Detect(bytes, size)) return reader;
+  return nullptr;
+}
+
+int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::string* why) {
+  *tune = SourceTune{};
+  why->clear();
+  if (size == 0) {
+    *why = "empty file (0 bytes)";
+    return -1;
+  }
+  const TuneReader* reader = FindTuneReader(bytes, size);
+  if (!reader) {
+    *why = "unknown format (not PSG, YM, VTX or an LHA archive)";
+    return -1;
+  }
+  return reader->Read(bytes, size, tune, why);
+}
+
+int64_t StoredFrameLimit(int32_t rate) { return static_cast<int64_t>(MAX_FRAMES - 1) * rate / DUMP_RATE + 1; }
+
+int32_t ConvertTune(const SourceTune& tune, const ConvertOptions& options, DumpFrames* dump, std::string* why) {
+  const int64_t clock = options.Clock > 0 ? options.Clock : tune.Clock;
+  if (clock <= 0) {
+    *why = "the file gives a chip clock of 0 Hz (give one with --clock)";
+    return -1;
+  }
+  const bool rescale = !options.NoRescale && clock != TARGET_CLOCK;
+  const int64_t rate = tune.Rate;
+  // Output line k shows source frame s(k) = floor(k * rate / 50): ceil(N * 50 / rate) lines.
+  dump->FullCount = (tune.FrameCount * DUMP_RATE + rate - 1) / rate;
+  dump->Count = dump->FullCount < MAX_FRAMES ? dump->FullCount : MAX_FRAMES;
+  dump->Registers.assign(static_cast<size_t>(dump->Count) * 14, 0);
+  int64_t previous = -1;  // s(k - 1)
+  for (int64_t k = 0; k < dump->Count; ++k) {
+    const int64_t s = k * rate / DUMP_RATE;
+    const uint8_t* in = &tune.Registers[static_cast<size_t>(s) * 14];
+    uint8_t* out = &dump->Registers[static_cast<size_t>(k) * 14];
+    for (int32_t r = 0; r < 13; ++r) out[r] = in[r] & RegisterMask[r];
+    if (rescale) RescaleFrame(out, clock);
+    // The last shape written in the source frames this line stands for; none when the line
+    // repeats the previous source frame.
+    out[13] = 0xFF;
+    for (int64_t f = s; f > previous; --f)
+      if (tune.ShapeWritten[static_cast<size_t>(f)]) {
+        out[13] = tune.Registers[static_cast<size_t>(f) * 14 + 13] & 0x0F;
+        break;
+      }
+    previous = s;
+  }
+  return 0;
+}
+
+std::string DumpText(const DumpFrames& dump) {
+  static const char Hex[] = "0123456789ABCDEF";
+  std::string text(static_cast<size_t>(dump.Count) * 43, ' ');  // 14 x 2 digits, 13 spaces, CR LF
+  char* at = &text[0];
+  for (int64_t k = 0; k < dump.Count; ++k) {
+    const uint8_t* r = &dump.Registers[static_cast<size_t>(k) * 14];
+    for (int32_t i = 0; i < 14; ++i) {
+      at[0] = Hex[r[i] >> 4];
+      at[1] = Hex[r[i] & 15];
+      at += 3;  // the space after it was put there by the constructor
+    }
+    at[-1] = '\r';
+    at[0] = '\n';
+    ++at;
+  }
+  return text;
+}
+
+std::string TuneSummary(const SourceTune& tune, const ConvertOptions& options) {
+  std::string line = tune.Format;
+  if (!tune.Title.empty() || !tune.Author.empty()) line += ", \"" + tune.Title + "\" / \"" + tune.Author + "\"";
+  line += ", " + std::to_string(tune.FrameCount) + " frames, " + std::to_string(tune.Clock) + " Hz, " +
+          std::to_string(tune.Rate) + " Hz frames";
+  if (options.Clock > 0) line += " (clock taken as " + std::to_string(options.Clock) + " Hz)";
+  if (options.NoRescale) line += " (periods kept)";
+  if (tune.LoopFrame >= 0)
+    line += ", loop frame " + std::to_string(tune.LoopFrame) + " (not used: the player loops over the whole tune)";
+  return line;
+}

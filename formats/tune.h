@@ -1,0 +1,76 @@
+// Register music as the AY/YM world collects it (PSG logs, YM2!..YM6!, VTX, LHA archives),
+// read from a file's bytes into source frames and converted to the player's 50 Hz dump text.
+// The format is recognised from the content alone, never from a file name.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int64_t TARGET_CLOCK = 1750000;  // Hz, the player's chip clock
+constexpr int32_t DUMP_RATE = 50;          // Hz, one dump line per player tick
+constexpr int32_t MAX_FRAMES = 32787;      // dump lines the player's RegisterDump holds
+// Largest input file and largest unpacked LHA member: a 10-minute YM6 is under 0.5 MiB
+// unpacked, so 64 MiB leaves room for any real tune and bounds every allocation.
+constexpr int64_t MAX_INPUT_BYTES = 64LL << 20;
+constexpr int64_t PSG_CLOCK = 1773400;     // Hz, ZX Spectrum 128: PSG logs carry no clock
+constexpr int64_t ATARI_CLOCK = 2000000;   // Hz, YM2!/YM3!/YM3b/YM4! (no clock field)
+
+// What a reader gets out of a file: per source frame the fourteen registers R0..R13 as the
+// chip is to get them (digidrum volumes already 0, YM2!'s envelope rule applied), not yet cut
+// to the chip's widths, and whether the frame writes R13.
+struct SourceTune {
+  std::string Format;                 // "PSG", "YM6!", "VTX ay", ...; " in LHA -lh5-" appended
+  std::vector<uint8_t> Registers;     // 14 bytes per stored frame
+  std::vector<uint8_t> ShapeWritten;  // 1 byte per stored frame: 1 when R13 is written
+  int64_t FrameCount = 0;             // frames of the music; only the first StoredFrameLimit kept
+  int64_t Clock = 0;                  // Hz, the chip clock the periods were written for
+  int32_t Rate = DUMP_RATE;           // Hz, source frames per second, >= 1
+  std::string Title, Author, Comment;
+  int64_t LoopFrame = -1;             // -1: the format has none
+  bool DroppedDigidrums = false;      // the file has digidrums (not reproduced)
+  bool DroppedEffects = false;        // SID, sinus-SID or sync-buzzer frames (not reproduced)
+};
+
+// One format: Detect looks at the first bytes only; Read fills tune, or returns -1 with a
+// one-line reason in why. Read never reads outside bytes[0, size).
+struct TuneReader {
+  const char* Name;
+  bool (*Detect)(const uint8_t* bytes, size_t size);
+  int32_t (*Read)(const uint8_t* bytes, size_t size, SourceTune* tune, std::string* why);
+};
+
+// The reader whose Detect accepts the bytes, null when no format does.
+const TuneReader* FindTuneReader(const uint8_t* bytes, size_t size);
+// Detects and reads; -1 with why ("unknown format ...") when no reader takes the bytes.
+int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::string* why);
+
+// Source frames a reader needs to keep at rate Hz: those shown in MAX_FRAMES dump lines.
+int64_t StoredFrameLimit(int32_t rate);
+
+// The dump's frames: 14 bytes per line, R0..R12 cut to the chip's widths, R13 a shape 0..15
+// or 0xFF for no write.
+struct DumpFrames {
+  std::vector<uint8_t> Registers;
+  int64_t Count = 0;       // lines, at most MAX_FRAMES
+  int64_t FullCount = 0;   // lines the whole music gives at 50 Hz (Count < FullCount: cut)
+};
+
+struct ConvertOptions {
+  int64_t Clock = 0;        // Hz; 0: the file's clock
+  bool NoRescale = false;   // keep the periods as written
+};
+
+// Cuts to the chip's widths, rescales the periods to TARGET_CLOCK, resamples to 50 Hz keeping
+// every shape write once, and cuts at MAX_FRAMES. -1 with why when the clock is 0.
+int32_t ConvertTune(const SourceTune& tune, const ConvertOptions& options, DumpFrames* dump, std::string* why);
+// The dump text: per line 14 fields "%02X" joined by single spaces, CR LF after each.
+std::string DumpText(const DumpFrames& dump);
+// One line (no newline) for standard error: format, title / author, frames, clock, rate, loop.
+std::string TuneSummary(const SourceTune& tune, const ConvertOptions& options);
+
+// The readers, one per format; FindTuneReader tries them in this order.
+extern const TuneReader PsgReader;
+extern const TuneReader YmReader;
+extern const TuneReader VtxReader;
+extern const TuneReader LhaReader;

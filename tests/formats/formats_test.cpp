@@ -1,0 +1,357 @@
+// The music readers on files made by make_tunes.py (TONEWELL_TUNES_DIR), the conversion rules
+// on hand-made source frames, the dump text, and a PSG -> dump text -> PSG round trip.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "formats/tune.h"
+#include "platform/whole_file.h"
+
+namespace {
+
+std::string TunesDir() {
+  const char* dir = std::getenv("TONEWELL_TUNES_DIR");
+  return dir ? dir : "";
+}
+
+std::vector<std::string> ListFile(const std::string& name) {
+  std::vector<std::string> lines;
+  std::ifstream in(TunesDir() + "/" + name);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+struct Expected {
+  std::vector<std::pair<std::string, std::string>> Facts;
+  std::vector<std::string> Frames;  // "R0 .. R13 flag" as the generator wrote them
+};
+
+Expected ReadExpected(const std::string& name) {
+  Expected e;
+  std::ifstream in(TunesDir() + "/" + name + ".expect");
+  bool data = false;
+  for (std::string line; std::getline(in, line);) {
+    if (data) {
+      e.Frames.push_back(line);
+    } else if (line == "data") {
+      data = true;
+    } else {
+      const size_t space = line.find(' ');
+      e.Facts.emplace_back(line.substr(0, space), line.substr(space + 1));
+    }
+  }
+  return e;
+}
+
+// A reader's frame as the chip takes it: cut to the register widths (which strips the effect
+// bits that YM4..YM6 keep in free bits).
+std::string FrameLine(const SourceTune& t, size_t f) {
+  static const uint8_t width[14] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
+  char text[64];
+  std::string line;
+  for (int r = 0; r < 14; ++r) {
+    std::snprintf(text, sizeof text, r ? " %02X" : "%02X", t.Registers[f * 14 + r] & width[r]);
+    line += text;
+  }
+  return line + (t.ShapeWritten[f] ? " 1" : " 0");
+}
+
+// The registers of a frame that writes no shape are compared without R13, whose value the
+// format leaves open then (0xFF in YM data, the last state in a PSG log).
+std::string WithoutIdleShape(const std::string& line) {
+  return line.substr(line.size() - 1) == "0" ? line.substr(0, 39) : line;
+}
+
+int32_t ReadNamed(const std::string& name, SourceTune* tune, std::string* why) {
+  std::vector<uint8_t> bytes;
+  if (ReadRegularFile((TunesDir() + "/" + name).c_str(), MAX_INPUT_BYTES, &bytes, why) != 0) return -1;
+  return ReadTune(bytes.data(), bytes.size(), tune, why);
+}
+
+std::string Fact(const SourceTune& t, const std::string& key) {
+  if (key == "format") return t.Format;
+  if (key == "clock") return std::to_string(t.Clock);
+  if (key == "rate") return std::to_string(t.Rate);
+  if (key == "frames") return std::to_string(t.FrameCount);
+  if (key == "loop") return std::to_string(t.LoopFrame);
+  if (key == "title") return t.Title;
+  if (key == "author") return t.Author;
+  if (key == "comment") return t.Comment;
+  if (key == "digidrums") return t.DroppedDigidrums ? "1" : "0";
+  if (key == "effects") return t.DroppedEffects ? "1" : "0";
+  return "?" + key;
+}
+
+// Every good file whose name ends in one of the endings: read, and compared fact by fact and
+// frame by frame with what the generator wrote into it.
+void CheckGoodFiles(std::initializer_list<const char*> endings) {
+  ASSERT_FALSE(TunesDir().empty()) << "TONEWELL_TUNES_DIR is not set";
+  int checked = 0;
+  for (const std::string& name : ListFile("good.txt")) {
+    bool wanted = false;
+    for (const char* ending : endings) wanted |= name.size() >= std::strlen(ending) &&
+                                                 name.compare(name.size() - std::strlen(ending), std::string::npos,
+                                                              ending) == 0;
+    if (!wanted) continue;
+    SCOPED_TRACE(name);
+    SourceTune tune;
+    std::string why;
+    ASSERT_EQ(ReadNamed(name, &tune, &why), 0) << why;
+    const Expected e = ReadExpected(name);
+    for (const auto& fact : e.Facts) EXPECT_EQ(Fact(tune, fact.first), fact.second) << fact.first;
+    ASSERT_EQ(tune.ShapeWritten.size(), e.Frames.size());
+    for (size_t f = 0; f < e.Frames.size(); ++f) {
+      ASSERT_EQ(WithoutIdleShape(FrameLine(tune, f)), WithoutIdleShape(e.Frames[f])) << "frame " << f;
+    }
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+}
+
+}  // namespace
+
+TEST(PsgReader, GivesTheLoggedFramesWithStateCarriedOver) { CheckGoodFiles({".psg"}); }
+TEST(YmReader, GivesTheFramesOfEveryVersionInterleavedOrNot) {
+  CheckGoodFiles({".ym2", ".ym3", ".ym3b", ".ym4", ".ym5", ".ym6"});
+}
+TEST(VtxReader, GivesTheFramesOfNewAndOldHeadersOfBothChips) { CheckGoodFiles({".vtx"}); }
+TEST(LhaReader, UnpacksTheArchivedYmFile) { CheckGoodFiles({"packed3.ym", "packed.ym5", "packed.ym6"}); }
+
+TEST(BadInput, EveryMalformedFileIsRefusedWithItsReason) {
+  ASSERT_FALSE(TunesDir().empty());
+  const std::vector<std::string> bad = ListFile("bad.txt");
+  ASSERT_GE(bad.size(), 20u);
+  for (const std::string& line : bad) {
+    const size_t tab = line.find('\t');
+    const std::string name = line.substr(0, tab), reason = line.substr(tab + 1);
+    SCOPED_TRACE(name);
+    SourceTune tune;
+    std::string why;
+    EXPECT_EQ(ReadNamed(name, &tune, &why), -1);
+    EXPECT_NE(why.find(reason), std::string::npos) << why;
+    EXPECT_EQ(why.find('\n'), std::string::npos);
+  }
+}
+
+TEST(BadInput, LongRunsAndHugeCountsStoreNoMoreThanTheDumpShows) {
+  SourceTune tune;
+  std::string why;
+  ASSERT_EQ(ReadNamed("long.psg", &tune, &why), 0) << why;
+  EXPECT_EQ(tune.FrameCount, 8 + 40 * 1020);
+  EXPECT_EQ(tune.ShapeWritten.size(), static_cast<size_t>(MAX_FRAMES));
+  // 1000 x "FE FF" declare 1020000 frames in 2 kB: counted, not stored.
+  std::vector<uint8_t> runs = {'P', 'S', 'G', 0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF};
+  for (int i = 0; i < 1000; ++i) runs.insert(runs.end(), {0xFE, 0xFF});
+  ASSERT_EQ(ReadTune(runs.data(), runs.size(), &tune, &why), 0) << why;
+  EXPECT_EQ(tune.FrameCount, 1 + 1000 * 1020);
+  EXPECT_EQ(tune.Registers.size(), static_cast<size_t>(MAX_FRAMES) * 14);
+}
+
+// The header's own size is checked against the file before the bytes it covers are read
+// (a level-1 header claiming 200 bytes in a file of 40: found by lha_fuzz).
+TEST(LhaReader, AHeaderLongerThanTheFileIsRefused) {
+  std::vector<uint8_t> bytes(40, 0);
+  bytes[0] = 200;
+  const char method[] = "-lh5-";
+  for (int i = 0; i < 5; ++i) bytes[2 + i] = static_cast<uint8_t>(method[i]);
+  bytes[20] = 1;  // level 1
+  bytes[21] = 1;  // name of one byte
+  SourceTune tune;
+  std::string why;
+  EXPECT_EQ(ReadTune(bytes.data(), bytes.size(), &tune, &why), -1);
+  EXPECT_NE(why.find("header points past the end"), std::string::npos) << why;
+}
+
+// --- conversion ----------------------------------------------------------------------------
+
+namespace {
+
+SourceTune MakeTune(int32_t frames, int32_t rate, int64_t clock) {
+  SourceTune t;
+  t.Format = "test";
+  t.FrameCount = frames;
+  t.Rate = rate;
+  t.Clock = clock;
+  t.Registers.assign(static_cast<size_t>(frames) * 14, 0);
+  t.ShapeWritten.assign(static_cast<size_t>(frames), 0);
+  return t;
+}
+
+void SetShape(SourceTune* t, int32_t frame, uint8_t shape) {
+  t->Registers[static_cast<size_t>(frame) * 14 + 13] = shape;
+  t->ShapeWritten[static_cast<size_t>(frame)] = 1;
+}
+
+DumpFrames Convert(const SourceTune& t, ConvertOptions options = {}) {
+  DumpFrames d;
+  std::string why;
+  EXPECT_EQ(ConvertTune(t, options, &d, &why), 0) << why;
+  return d;
+}
+
+uint8_t At(const DumpFrames& d, int64_t line, int32_t reg) { return d.Registers[static_cast<size_t>(line) * 14 + reg]; }
+
+}  // namespace
+
+TEST(ConvertTune, CutsEveryRegisterToItsChipWidth) {
+  SourceTune t = MakeTune(1, 50, TARGET_CLOCK);
+  for (int r = 0; r < 14; ++r) t.Registers[r] = 0xFF;
+  t.ShapeWritten[0] = 1;
+  const DumpFrames d = Convert(t);
+  const uint8_t expected[14] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
+  for (int r = 0; r < 14; ++r) EXPECT_EQ(At(d, 0, r), expected[r]) << "R" << r;
+}
+
+TEST(ConvertTune, RescalesPeriodsRoundingHalfUpAndClamping) {
+  struct Case {
+    int64_t Clock;
+    uint16_t Tone, Env;
+    uint8_t Noise;
+    uint16_t WantTone, WantEnv;
+    uint8_t WantNoise;
+  };
+  const Case cases[] = {
+      {2000000, 1000, 1000, 20, 875, 875, 18},         // 17.5 rounds up to 18
+      {2000000, 1, 3, 1, 1, 3, 1},                     // 0.875 -> 1, 2.625 -> 3
+      {1000000, 4095, 65535, 31, 4095, 65535, 31},     // doubled, clamped
+      {1000000, 2340, 40000, 17, 4095, 65535, 30},     // 4095 exactly at 2340
+      {3500000, 3, 5, 0, 2, 3, 0},                     // 1.5 -> 2, 2.5 -> 3, 0 stays 0
+      {1773400, 0x123, 0x1234, 9, 287, 4599, 9},      // 4598.51 -> 4599
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Clock);
+    SourceTune t = MakeTune(1, 50, c.Clock);
+    uint8_t* r = t.Registers.data();
+    r[0] = r[2] = r[4] = c.Tone & 0xFF;
+    r[1] = r[3] = r[5] = c.Tone >> 8;
+    r[6] = c.Noise;
+    r[11] = c.Env & 0xFF;
+    r[12] = c.Env >> 8;
+    const DumpFrames d = Convert(t);
+    for (int v = 0; v < 3; ++v) EXPECT_EQ(At(d, 0, 2 * v) | (At(d, 0, 2 * v + 1) << 8), c.WantTone);
+    EXPECT_EQ(At(d, 0, 6), c.WantNoise);
+    EXPECT_EQ(At(d, 0, 11) | (At(d, 0, 12) << 8), c.WantEnv);
+    // --no-rescale and a clock of 1750000 keep the periods.
+    ConvertOptions keep;
+    keep.NoRescale = true;
+    EXPECT_EQ(At(Convert(t, keep), 0, 0), c.Tone & 0xFF);
+    keep.NoRescale = false;
+    keep.Clock = TARGET_CLOCK;
+    EXPECT_EQ(At(Convert(t, keep), 0, 0), c.Tone & 0xFF);
+  }
+}
+
+TEST(ConvertTune, ClockOptionOverridesTheFileAndAZeroClockIsRefused) {
+  SourceTune t = MakeTune(1, 50, 0);
+  t.Registers[0] = 200;
+  DumpFrames d;
+  std::string why;
+  EXPECT_EQ(ConvertTune(t, ConvertOptions{}, &d, &why), -1);
+  EXPECT_NE(why.find("--clock"), std::string::npos);
+  EXPECT_EQ(At(Convert(t, ConvertOptions{3500000, false}), 0, 0), 100);
+}
+
+TEST(ConvertTune, SlowRatesRepeatFramesWithoutRepeatingShapes) {
+  SourceTune t = MakeTune(3, 25, TARGET_CLOCK);
+  for (int f = 0; f < 3; ++f) t.Registers[static_cast<size_t>(f) * 14] = static_cast<uint8_t>(10 + f);
+  SetShape(&t, 0, 4);
+  SetShape(&t, 2, 9);
+  const DumpFrames d = Convert(t);
+  ASSERT_EQ(d.Count, 6);
+  const uint8_t tone[6] = {10, 10, 11, 11, 12, 12}, shape[6] = {4, 0xFF, 0xFF, 0xFF, 9, 0xFF};
+  for (int k = 0; k < 6; ++k) {
+    EXPECT_EQ(At(d, k, 0), tone[k]) << k;
+    EXPECT_EQ(At(d, k, 13), shape[k]) << k;
+  }
+}
+
+TEST(ConvertTune, FastRatesKeepTheLastShapeOfTheSkippedFrames) {
+  // 60 Hz: line k shows source frame floor(6k/5): 0 1 2 3 4 6 7 8 9 10 12 ...
+  SourceTune t = MakeTune(12, 60, TARGET_CLOCK);
+  for (int f = 0; f < 12; ++f) t.Registers[static_cast<size_t>(f) * 14] = static_cast<uint8_t>(f);
+  SetShape(&t, 5, 1);   // skipped: carried by the line showing frame 6
+  SetShape(&t, 6, 2);   // ... but frame 6's own write is the later one
+  SetShape(&t, 11, 3);  // skipped, and no line after it: dropped
+  SetShape(&t, 7, 8);
+  const DumpFrames d = Convert(t);
+  ASSERT_EQ(d.Count, 10);  // ceil(12 * 50 / 60)
+  const uint8_t shown[10] = {0, 1, 2, 3, 4, 6, 7, 8, 9, 10};
+  for (int k = 0; k < 10; ++k) EXPECT_EQ(At(d, k, 0), shown[k]) << k;
+  EXPECT_EQ(At(d, 5, 13), 2);
+  EXPECT_EQ(At(d, 6, 13), 8);
+  EXPECT_EQ(At(d, 9, 13), 0xFF);
+  SourceTune u = MakeTune(12, 60, TARGET_CLOCK);
+  SetShape(&u, 5, 1);
+  EXPECT_EQ(At(Convert(u), 5, 13), 1);
+}
+
+TEST(ConvertTune, CutsAtTheDumpCapacity) {
+  const SourceTune t = MakeTune(MAX_FRAMES + 10, 50, TARGET_CLOCK);
+  const DumpFrames d = Convert(t);
+  EXPECT_EQ(d.Count, MAX_FRAMES);
+  EXPECT_EQ(d.FullCount, MAX_FRAMES + 10);
+  const DumpFrames exact = Convert(MakeTune(MAX_FRAMES, 50, TARGET_CLOCK));
+  EXPECT_EQ(exact.Count, exact.FullCount);
+}
+
+TEST(DumpText, WritesUpperCaseHexWithCrLfAndFfForNoShape) {
+  DumpFrames d;
+  d.Count = 2;
+  d.Registers = {0x3C, 0x01, 0x00, 0x02, 0xFE, 0x00, 0x1F, 0x38, 0x0F, 0x0E, 0x10, 0x00, 0x10, 0xFF,
+                 0xab, 0x0c, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A};
+  EXPECT_EQ(DumpText(d),
+            "3C 01 00 02 FE 00 1F 38 0F 0E 10 00 10 FF\r\n"
+            "AB 0C 01 00 00 00 00 00 00 00 00 00 00 0A\r\n");
+}
+
+// --- round trip -----------------------------------------------------------------------------
+
+namespace {
+
+uint8_t HexValue(const std::string& text, size_t at) { return static_cast<uint8_t>(std::stoi(text.substr(at, 2), nullptr, 16)); }
+
+// A PSG log of the dump text's lines: every register each frame, R13 where the field is not FF.
+std::vector<uint8_t> PsgOfDumpText(const std::string& text) {
+  std::vector<uint8_t> psg = {'P', 'S', 'G', 0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_EQ(line.size(), 42u);
+    EXPECT_EQ(line.back(), '\r');
+    psg.push_back(0xFF);
+    for (uint8_t r = 0; r < 13; ++r) psg.insert(psg.end(), {r, HexValue(line, r * 3u)});
+    if (line.substr(39, 2) != "FF") psg.insert(psg.end(), {13, HexValue(line, 39)});
+  }
+  return psg;
+}
+
+}  // namespace
+
+TEST(RoundTrip, PsgThroughDumpTextGivesTheSameFrames) {
+  for (const char* name : {"runs.psg", "prewrite.psg", "short.psg"}) {
+    SCOPED_TRACE(name);
+    SourceTune first, second;
+    std::string why;
+    ASSERT_EQ(ReadNamed(name, &first, &why), 0) << why;
+    ConvertOptions keep;
+    keep.NoRescale = true;
+    DumpFrames d1, d2;
+    ASSERT_EQ(ConvertTune(first, keep, &d1, &why), 0);
+    const std::string text = DumpText(d1);
+    const std::vector<uint8_t> psg = PsgOfDumpText(text);
+    ASSERT_EQ(ReadTune(psg.data(), psg.size(), &second, &why), 0) << why;
+    ASSERT_EQ(second.FrameCount, first.FrameCount);
+    for (size_t f = 0; f < first.ShapeWritten.size(); ++f) {
+      ASSERT_EQ(second.ShapeWritten[f], first.ShapeWritten[f]) << f;
+      // The dump holds the registers cut to the chip's widths.
+      static const uint8_t width[13] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF};
+      for (int r = 0; r < 13; ++r) ASSERT_EQ(second.Registers[f * 14 + r], first.Registers[f * 14 + r] & width[r]);
+    }
+    ASSERT_EQ(ConvertTune(second, keep, &d2, &why), 0);
+    EXPECT_EQ(DumpText(d2), text);
+  }
+}

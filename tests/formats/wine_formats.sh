@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The Windows build's tonewell-convert.exe and tonewell-render.exe under Wine on the generated
+# music files: every dump text and every render must equal the build machine's byte for byte
+# (cmp), and every malformed file must be refused with exit status 1 and no OUT.
+#
+#   tests/formats/wine_formats.sh WIN_BUILD NATIVE_BUILD
+#
+# WIN_BUILD: a MinGW-w64 build (cmake/mingw-w64-x86_64.cmake) with tonewell-convert and
+# tonewell-render built; NATIVE_BUILD: a Linux build with the same targets. Uses a private
+# WINEPREFIX under WIN_BUILD; no display is needed. Ends with "N passed, N failed".
+set -u
+WIN=$(realpath "$1")
+NATIVE=$(realpath "$2")
+SRC=$(cd "$(dirname "$0")/../.." && pwd)
+WORK="$WIN/formats-wine"
+rm -rf "$WORK" && mkdir -p "$WORK/native" "$WORK/wine"
+export WINEPREFIX="${WINEPREFIX:-$WIN/wineprefix-formats}" WINEDEBUG=-all
+unset DISPLAY
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i > /dev/null 2>&1
+
+PASSED=0
+FAILED=0
+check() {  # NAME COMMAND...
+  local name=$1
+  shift
+  if "$@"; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); echo "FAIL: $name"; fi
+}
+
+python3 "$SRC/tests/formats/make_tunes.py" "$WORK/tunes" || exit 1
+cd "$WORK/tunes" || exit 1
+same_convert() {  # FILE OPTIONS...
+  local file=$1 tag
+  shift
+  tag="$file$(printf '%s' "$@" | tr -c 'A-Za-z0-9' _)"
+  "$NATIVE/tools/tonewell-convert" "$@" "$file" "$WORK/native/$tag.txt" 2> /dev/null &&
+    timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$@" "$file" "..\\wine\\$tag.txt" 2> /dev/null &&
+    cmp "$WORK/native/$tag.txt" "$WORK/wine/$tag.txt"
+}
+# The first 2 s of each render, and the whole of two tunes.
+same_render() {  # FILE FRAMES-OPTION...
+  local file=$1 tag
+  shift
+  tag="$file$(printf '%s' "$@" | tr -c 'A-Za-z0-9' _)"
+  "$NATIVE/tools/tonewell-render" "$@" "$file" "$WORK/native/$tag.wav" 2> /dev/null &&
+    timeout 300 wine "$WIN/tools/tonewell-render.exe" "$@" "$file" "..\\wine\\$tag.wav" 2> /dev/null &&
+    cmp "$WORK/native/$tag.wav" "$WORK/wine/$tag.wav"
+}
+while read -r file; do
+  check "convert $file" same_convert "$file"
+  check "render $file" same_render "$file" --frames 88200
+done < good.txt
+for file in runs.psg inter.ym6 new.vtx; do
+  check "convert $file --clock 1000000" same_convert "$file" --clock 1000000
+  check "convert $file --no-rescale" same_convert "$file" --no-rescale
+done
+check "render rate60.ym6 whole" same_render rate60.ym6
+check "render long.ym5 whole" same_render long.ym5
+refused() {  # FILE
+  rm -f "$WORK/wine/bad.txt"
+  timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$1" "..\\wine\\bad.txt" 2> /dev/null
+  [ $? -eq 1 ] && [ ! -e "$WORK/wine/bad.txt" ]
+}
+while IFS=$'\t' read -r file _; do
+  # A FIFO and a symbolic link mean nothing to a Windows program.
+  [ "$file" = pipe.ym ] || [ "$file" = dangling.ym ] && continue
+  check "refuse $file" refused "$file"
+done < bad.txt
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]

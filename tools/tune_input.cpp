@@ -1,0 +1,69 @@
+#include "tools/tune_input.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/whole_file.h"
+#include "tools/render_output.h"
+
+bool ParseTuneOption(int argc, char** argv, int* i, ConvertOptions* options, bool* bad) {
+  const std::string arg = argv[*i];
+  if (arg == "--no-rescale") {
+    options->NoRescale = true;
+    return true;
+  }
+  if (arg != "--clock") return false;
+  if (*i + 1 >= argc) {
+    *bad = true;
+    return true;
+  }
+  // Decimal digits only: no sign, no blanks, nothing after the number.
+  const char* text = argv[++*i];
+  long long value = 0;
+  for (const char* at = text; *at && !*bad; ++at) {
+    if (*at < '0' || *at > '9') *bad = true;
+    else value = value * 10 + (*at - '0');
+    if (value > 0xFFFFFFFFLL) *bad = true;
+  }
+  if (!*text || value < 1) *bad = true;
+  if (!*bad) options->Clock = value;
+  return true;
+}
+
+int32_t ReadInputBytes(const char* path, std::vector<uint8_t>* bytes, std::string* why) {
+  return ReadRegularFile(path, MAX_INPUT_BYTES, bytes, why);
+}
+
+int32_t ConvertTuneBytes(const char* program, const char* path, const std::vector<uint8_t>& bytes,
+                         const ConvertOptions& options, std::string* text, std::string* why) {
+  SourceTune tune;
+  DumpFrames dump;
+  if (ReadTune(bytes.data(), bytes.size(), &tune, why) != 0) return -1;
+  if (ConvertTune(tune, options, &dump, why) != 0) return -1;
+  *text = DumpText(dump);
+  std::fprintf(stderr, "%s: %s: %s\n", program, path, TuneSummary(tune, options).c_str());
+  if (tune.DroppedDigidrums || tune.DroppedEffects)
+    std::fprintf(stderr, "%s: %s: dropped %s: the chip has no such path\n", program, path,
+                 tune.DroppedDigidrums && tune.DroppedEffects ? "digidrums and effects"
+                 : tune.DroppedDigidrums                      ? "digidrums"
+                                                              : "effects");
+  if (dump.Count < dump.FullCount)
+    std::fprintf(stderr, "%s: %s: cut at %d of %lld frames (the player holds %d)\n", program, path, MAX_FRAMES,
+                 static_cast<long long>(dump.FullCount), MAX_FRAMES);
+  return 0;
+}
+
+int32_t WriteOutputText(const std::string& path, const std::string& text, std::string* why) {
+  RenderOutput output;
+  if (!OpenRenderOutput(path, &output, why)) return -1;
+  const bool ok = std::fwrite(text.data(), 1, text.size(), output.Sink) == text.size();
+  if (!ok) *why = std::strerror(errno);
+  std::string closeWhy;
+  if (!CloseRenderOutput(&output, ok, &closeWhy)) {
+    if (ok) *why = closeWhy;
+    return -1;
+  }
+  return 0;
+}
