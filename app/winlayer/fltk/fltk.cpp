@@ -12,6 +12,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -37,6 +38,7 @@ constexpr Fl_Align LABEL_ALIGN = FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE 
 constexpr double WAIT_FOREVER = 1e20;  // seconds: Fl::wait's "no time limit"
 constexpr double MS_PER_SECOND = 1000.0;
 constexpr int CLASS_NAME_SIZE = 32;
+constexpr std::chrono::milliseconds CLOSE_PEEK_INTERVAL{10};
 
 struct FltkWindow {
   NativeHandle Handle;  // the Fl_Window; null when the entry is free
@@ -231,6 +233,21 @@ void OnCloseSignal(FL_SOCKET, void*) {
   if (TakeCloseSignal()) DeferEvent(Layer.Events, EVENT_CLOSE, FirstWindowNumber());
 }
 
+// Xlib calls this when the connection to the X server breaks; it must not return. Nothing of
+// X may be called any more, so the layer cannot release its windows: the program's own routine
+// for a lost display ends it.
+int OnDisplayLost(Display*) { EndAfterDisplayLost(); }
+
+// For XCheckIfEvent: notes a window manager's close request (WM_DELETE_WINDOW) in *found and
+// matches nothing, so every event stays in the queue.
+Bool NoteDeleteRequest(Display*, XEvent* event, XPointer found) {
+  static const Atom deleteWindow = XInternAtom(fl_display, "WM_DELETE_WINDOW", False);
+  if (event->type == ClientMessage && event->xclient.format == 32 &&
+      static_cast<Atom>(event->xclient.data.l[0]) == deleteWindow)
+    *reinterpret_cast<bool*>(found) = true;
+  return False;
+}
+
 void ReleaseControl(int32_t number) {
   FltkControl* control = Layer.Controls.Find(number);
   if (!control) return;
@@ -282,8 +299,8 @@ void Init() {
   Layer.Events.EventSubType = -1;
   Layer.Parent = nullptr;
   fl_open_display();
-  const int signals[] = {SIGINT, SIGTERM};
-  InstallCloseSignals(signals, 2);
+  XSetIOErrorHandler(OnDisplayLost);
+  StartCloseSignals();
   if (!Layer.WatchingSignals && CloseSignalFd() >= 0) {
     Fl::add_fd(CloseSignalFd(), FL_READ, OnCloseSignal, nullptr);
     Layer.WatchingSignals = true;
@@ -445,6 +462,24 @@ int32_t Wait() {
 
 int32_t EventControl() { return Layer.Events.EventControl; }
 
+// A close request already deferred, or one from the window manager read from the connection
+// but not yet dispatched. Reading the connection costs a system call, so the queue is looked
+// at no more often than every CLOSE_PEEK_INTERVAL; a load asks between every two lines.
+bool PeekCloseRequest() {
+  for (const DeferredEvent& e : Layer.Events.Deferred)
+    if (e.Code == EVENT_CLOSE) return true;
+  if (!fl_display) return false;
+  static std::chrono::steady_clock::time_point nextPeek{};
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextPeek) return false;
+  nextPeek = now + CLOSE_PEEK_INTERVAL;
+  XEventsQueued(fl_display, QueuedAfterReading);
+  bool found = false;
+  XEvent event;
+  XCheckIfEvent(fl_display, &event, NoteDeleteRequest, reinterpret_cast<XPointer>(&found));
+  return found;
+}
+
 int32_t StartTimer(NativeHandle window, int32_t id, int32_t periodMs) {
   if (!IsLayerWindow(window) || id == 0 || periodMs <= 0) return 0;
   for (FltkTimer& timer : Layer.Timers) {
@@ -487,4 +522,5 @@ int32_t FltkControlCapacity() { return Layer.Controls.Capacity(); }
 const WindowLayerOps FltkWindowLayer = {
     "fltk",  Available, Init,     InitControls, End,          Open,       UseParent,  Label,
     Slider,  SetText,   SetValue, GetValue,     Wait,         EventControl, StartTimer, StopTimer,
+    PeekCloseRequest,
 };
