@@ -674,13 +674,33 @@ def case_nodump(args, session, work):
 
 
 def case_signals(args, session, work):
-    """SIGINT and SIGTERM close the player like a close request."""
-    for sig in (signal.SIGINT, signal.SIGTERM):
+    """SIGINT, SIGTERM and SIGHUP (the terminal that started it went) close the player like a
+    close request."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         player = Player(session, args, work, os.path.join(work, "sound-%d.raw" % sig))
         player.window(session)
         wait_for(lambda: player.frames() > RING_FRAMES, WAIT_S, "sound")
         expect_clean_close(player, lambda: player.proc.send_signal(sig), signal.Signals(sig).name)
         wait_for(lambda: find_window(session) is None, WAIT_S, "the window to go")
+
+
+def case_displaylost(args, session, work):
+    """The X server goes away under the playing player: it stops its sound, closes the device
+    and ends with exit code 0."""
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    player.window(session)
+    wait_for(lambda: player.frames() > RING_FRAMES, WAIT_S, "sound")
+    start = time.monotonic()
+    session.xvfb.kill()
+    session.xvfb.wait()
+    wait_for(lambda: not player.running(), WAIT_S, "the player to end after the X server")
+    code = player.proc.returncode
+    log("X server killed: the player ended %.3f s later with exit code %d" % (time.monotonic() - start, code))
+    check(code == 0, "exit code %d after the display was lost" % code)
+    events = player.close_events()
+    check("audio-close" in events, "the sound device was not closed: %s" % events)
+    check(os.path.getsize(player.audio_file) % FRAME_BYTES == 0, "the sound file ends inside a frame")
+    log("the sound device was closed")
 
 
 def case_closebox(args, session, work):
@@ -703,6 +723,7 @@ CASES = {
     "nodump": case_nodump,
     "signals": case_signals,
     "closebox": case_closebox,
+    "displaylost": case_displaylost,
 }
 
 
