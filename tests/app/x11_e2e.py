@@ -703,6 +703,44 @@ def case_displaylost(args, session, work):
     log("the sound device was closed")
 
 
+def window_state(session, window):
+    """(map state, WM_STATE) of the window: ("IsViewable", "Normal") while it is shown."""
+    info = session.run(["xwininfo", "-id", str(window)], check=False)
+    state = re.search(r"Map State:\s*(\w+)", info)
+    managed = re.search(r"window state:\s*(\w+)", session.run(["xprop", "-id", str(window), "WM_STATE"], check=False))
+    return (state.group(1) if state else None, managed.group(1) if managed else None)
+
+
+def case_nominimize(args, session, work):
+    """The frame offers no maximise and, where the window manager honours the hints, no
+    minimise; a window minimised all the same (xdotool) is shown again."""
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    window = player.window(session)
+    centred_geometry(session, window)
+    actions = session.run(["xprop", "-id", str(window), "_NET_WM_ALLOWED_ACTIONS"])
+    log("%s: %s" % (session.manager, actions.strip()))
+    check("_NET_WM_ACTION_CLOSE" in actions, "the window manager offers no close")
+    forbidden = ["_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT", "_NET_WM_ACTION_RESIZE"]
+    # openbox keeps minimising for every normal window whatever its Motif hints say (it drops
+    # it only for menus and toolbars); the others take the hint.
+    if session.manager != "openbox":
+        forbidden.append("_NET_WM_ACTION_MINIMIZE")
+    for action in forbidden:
+        check(action not in actions, "%s offers %s" % (session.manager, action))
+    image = capture(session, "root")
+    if image:
+        save_png(session, image, os.path.join(args.artifacts, "frame-%s.png" % session.manager))
+    check(window_state(session, window) == ("IsViewable", "Normal"), "the window is not shown")
+    session.run(["xdotool", "windowminimize", str(window)])
+    # The window manager takes requests in order: once the later move is done, the minimise
+    # has been carried out (or refused), and the window must come back if it went.
+    session.run(["xdotool", "windowmove", "--sync", str(window), "20", "30"])
+    wait_for(lambda: window_state(session, window) == ("IsViewable", "Normal"), WAIT_S,
+             "the window to be shown again after windowminimize")
+    log("after xdotool windowminimize: %s, %s" % window_state(session, window))
+    expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
+
+
 def case_closebox(args, session, work):
     """The close box of the frame: a click on it ends the player."""
     player = Player(session, args, work, os.path.join(work, "sound.raw"))
@@ -724,6 +762,7 @@ CASES = {
     "signals": case_signals,
     "closebox": case_closebox,
     "displaylost": case_displaylost,
+    "nominimize": case_nominimize,
 }
 
 
@@ -731,11 +770,12 @@ def main():
     parser = argparse.ArgumentParser()
     for name in ("player", "probe", "render", "close-log", "music", "artifacts"):
         parser.add_argument("--" + name, required=True)
+    parser.add_argument("--wm", choices=("openbox", "xfwm4"), default="openbox")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
     for name in ("player", "probe", "render", "close_log", "music", "artifacts"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
-    for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "xev", "import", "wmctrl"):
+    for tool in ("Xvfb", args.wm, "xdotool", "xwininfo", "xprop", "xev", "import", "wmctrl"):
         if not shutil.which(tool):
             print("missing tool: %s" % tool, file=sys.stderr)
             return 1
@@ -746,7 +786,7 @@ def main():
     shutil.copy(args.music, os.path.join(work, "music", "dump.txt"))
     reports = []  # the players' state when the case failed, before they are ended
     try:
-        with X11Session(window_manager=True) as session:
+        with X11Session(window_manager=True, manager=args.wm) as session:
             try:
                 CASES[args.case](args, session, work)
             except (Failure, TimeoutError):

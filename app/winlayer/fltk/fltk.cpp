@@ -113,20 +113,33 @@ void OnCloseRequest(Fl_Widget* widget, void*) {
   DeferEvent(Layer.Events, EVENT_CLOSE, WindowNumberOf(static_cast<Fl_Window*>(widget)));
 }
 
+void ShowAgain(void* window);
+
 // A top-level window of the layer. Alt+F4 reaches it only where no window manager takes the key.
+// A window without a minimise box that gets minimised all the same (window managers such as
+// openbox offer minimising whatever the hints say, and other programs can ask for it) is shown
+// again at once, from the next wait.
 class LayerWindow : public Fl_Double_Window {
  public:
   LayerWindow(int x, int y, int w, int h) : Fl_Double_Window(x, y, w, h) {}
   void LetManagerPlace() { force_position(0); }
+  bool StaysShown = false;  // no minimise box
   int handle(int event) override {
     if ((event == FL_KEYBOARD || event == FL_SHORTCUT) && Fl::event_key() == FL_F + 4 &&
         Fl::event_state(FL_ALT)) {
       DeferEvent(Layer.Events, EVENT_CLOSE, WindowNumberOf(this));
       return 1;
     }
+    if (event == FL_HIDE && StaysShown && shown()) Fl::add_timeout(0.0, ShowAgain, this);
     return Fl_Double_Window::handle(event);
   }
 };
+
+// Maps a minimised window of the layer again (the window manager then restores it).
+void ShowAgain(void* data) {
+  auto* window = static_cast<LayerWindow*>(data);
+  if (window->shown() && !window->visible()) window->show();
+}
 
 // A label: its text drawn as given (no symbol or shortcut codes), left-aligned from the top-left
 // corner, on the window's background.
@@ -271,6 +284,7 @@ void ReleaseWindow(int32_t number) {
     it = it->Window == number ? Layer.Posted.erase(it) : it + 1;
   if (Layer.Parent == window) Layer.Parent = nullptr;
   window->hide();
+  Fl::remove_timeout(ShowAgain, window);
   delete window;
   *entry = FltkWindow{};
 }
@@ -352,6 +366,7 @@ NativeHandle Open(int32_t number, int32_t x, int32_t y, int32_t width, int32_t h
   window->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(number)));
   window->callback(OnCloseRequest);
   window->color(FL_BACKGROUND_COLOR);
+  window->StaysShown = (style & STYLE_MINIMIZEBOX) == 0;
   if ((style & WINDOW_STYLE_CAPTION) == 0 && !resizable) window->clear_border();
   if (resizable)
     window->size_range(1, 1);
@@ -360,11 +375,17 @@ NativeHandle Open(int32_t number, int32_t x, int32_t y, int32_t width, int32_t h
   Layer.Windows.Take(number)->Handle = window;
 
   if (!hidden) {
+    // Window managers read the frame's hints once, when they take the window on: FLTK creates
+    // and maps the X window in one go, so the server is held while the hints go on between
+    // the two, and the manager's handling of the map request sees them.
+    XGrabServer(fl_display);
     window->show();
+    SetFrameHints(window, style);
+    XUngrabServer(fl_display);
+    XFlush(fl_display);
     window->wait_for_expose();
     if (placed && (flags & (WINDOW_SCREEN_CENTRED | WINDOW_PARENT_CENTRED)))
       PlaceFrame(window, !resizable, flags, x, y, px, py);
-    SetFrameHints(window, style);
     if (style & WINDOW_STYLE_MINIMIZE) window->iconize();
     ShowNow();
   }
