@@ -292,9 +292,19 @@ def panel_state(lines):
     return state
 
 
+RUN_SCRIPT = "tonewell-run.sh"
+
+
 def player_command(args, workdir, driver="disk", extra=""):
-    return ("cd %s && SDL_AUDIODRIVER=%s SDL_DISKAUDIOFILE=%s/out.raw %s%s; echo \"EXIT=$?\""
-            % (workdir, driver, workdir, args.player, extra))
+    """The command line typed into the pane (whose shell starts in workdir): a script that
+    execs the player, so the line stays short of the pane's width. A line that wraps is
+    redrawn by the shell's line editor, and the redrawing could run into the "EXIT=" line."""
+    script = os.path.join(workdir, RUN_SCRIPT)
+    with open(script, "w") as f:
+        f.write("#!/bin/sh\ncd '%s' && SDL_AUDIODRIVER=%s SDL_DISKAUDIOFILE='%s/out.raw' exec '%s'\n"
+                % (workdir, driver, workdir, args.player))
+    os.chmod(script, 0o755)
+    return "./%s%s; echo \"EXIT=$?\"" % (RUN_SCRIPT, extra)
 
 
 def expect_exit_and_restored(pane, artifacts, name):
