@@ -586,9 +586,26 @@ def hold_the_load(work):
     return gate
 
 
-def release_the_load(gate):
-    with open(gate, "w") as f:
-        f.write("x")
+def wait_at_the_gate(gate, player):
+    """Returns once the player waits at the gate (its load has begun): the FIFO then has a
+    reader, and a writer's open succeeds. The write end is returned, held open so that the
+    player stays at the gate until release_the_load. None when the player ends first (it may,
+    when a close request came before its load began)."""
+    def reader_waits():
+        if not player.running():
+            return "ended"
+        try:
+            return os.open(gate, os.O_WRONLY | os.O_NONBLOCK)
+        except OSError:  # ENXIO: nobody has the FIFO open for reading yet
+            return None
+    fd = wait_for(reader_waits, WAIT_S, "the player's load to reach the gate")
+    return None if fd == "ended" else fd
+
+
+def release_the_load(fd):
+    if fd is not None:
+        os.write(fd, b"x")
+        os.close(fd)
 
 
 def case_loading(args, session, work):
@@ -611,7 +628,7 @@ def case_loading(args, session, work):
     log("during the load: 'Loading...', empty level labels")
     save_png(session, loading[2], os.path.join(args.artifacts, "player-loading.png"))
     check(player.running(), "the player ended during the load")
-    release_the_load(gate)
+    release_the_load(wait_at_the_gate(gate, player))
     wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
                     lambda status, levels: status == "playing", "'Playing: N / 32787' after the load")
     log("after the load: 'Playing: N / %d'" % MAX_DUMP_FRAMES)
@@ -628,10 +645,12 @@ def case_loadclose(args, session, work):
     gate = hold_the_load(work)
     player = Player(session, args, work, os.path.join(work, "sound.raw"), load_gate=gate)
     player.window(session)
+    held = wait_at_the_gate(gate, player)
+    check(held is not None, "the player ended before its load began")
     session.run(["wmctrl", "-c", TITLE])
     check(player.running(), "the player ended before its load was done")
     start = time.monotonic()
-    release_the_load(gate)
+    release_the_load(held)
     wait_for(lambda: not player.running(), WAIT_S, "the player to end after the load")
     log("closed during the load: ended %.3f s after the load, exit code %d" %
         (time.monotonic() - start, player.proc.returncode))
