@@ -251,13 +251,19 @@ void OnCloseSignal(FL_SOCKET, void*) {
 // for a lost display ends it.
 int OnDisplayLost(Display*) { EndAfterDisplayLost(); }
 
-// For XCheckIfEvent: notes a window manager's close request (WM_DELETE_WINDOW) in *found and
-// matches nothing, so every event stays in the queue.
-Bool NoteDeleteRequest(Display*, XEvent* event, XPointer found) {
-  static const Atom deleteWindow = XInternAtom(fl_display, "WM_DELETE_WINDOW", False);
+// What NoteDeleteRequest looks for and what it found.
+struct DeleteRequestSearch {
+  Atom DeleteWindow;
+  bool Found;
+};
+
+// For XCheckIfEvent (which allows no Xlib call in here): notes a window manager's close request
+// (WM_DELETE_WINDOW) and matches nothing, so every event stays in the queue.
+Bool NoteDeleteRequest(Display*, XEvent* event, XPointer data) {
+  auto* search = reinterpret_cast<DeleteRequestSearch*>(data);
   if (event->type == ClientMessage && event->xclient.format == 32 &&
-      static_cast<Atom>(event->xclient.data.l[0]) == deleteWindow)
-    *reinterpret_cast<bool*>(found) = true;
+      static_cast<Atom>(event->xclient.data.l[0]) == search->DeleteWindow)
+    search->Found = true;
   return False;
 }
 
@@ -495,10 +501,10 @@ bool PeekCloseRequest() {
   if (now < nextPeek) return false;
   nextPeek = now + CLOSE_PEEK_INTERVAL;
   XEventsQueued(fl_display, QueuedAfterReading);
-  bool found = false;
+  DeleteRequestSearch search{XInternAtom(fl_display, "WM_DELETE_WINDOW", False), false};
   XEvent event;
-  XCheckIfEvent(fl_display, &event, NoteDeleteRequest, reinterpret_cast<XPointer>(&found));
-  return found;
+  XCheckIfEvent(fl_display, &event, NoteDeleteRequest, reinterpret_cast<XPointer>(&search));
+  return search.Found;
 }
 
 int32_t StartTimer(NativeHandle window, int32_t id, int32_t periodMs) {
