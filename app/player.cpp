@@ -3,6 +3,7 @@
 #include "app/app_context.h"
 #include "app/main_window.h"
 #include "app/sound_start.h"
+#include "app/winlayer/close_signals.h"
 #include "app/winlayer/winlayer.h"
 #include "audio/audio_stream.h"
 #include "dump/dump_loader.h"
@@ -17,6 +18,19 @@ namespace {
 
 constexpr float StartOutputLevel = 0.85f;
 
+// The load's stop check: a close signal or a window's close request is waiting. The load then
+// ends with what it has read, and the event loop takes the request at once.
+int32_t CloseWaiting() { return CloseSignalPending() || CloseRequested() ? 1 : 0; }
+
+// The display is gone: the window cannot be released, so shutdown runs its steps that need no
+// window (the sound stops and its device closes, the threads and files are released); the
+// window layer then ends the process with code 0.
+void EndWithoutDisplay() {
+  StopAudioStream();
+  EndThreadServices();
+  CloseAllOpenFiles();
+}
+
 }  // namespace
 
 void StartPlayer() {
@@ -29,6 +43,7 @@ void StartPlayer() {
   App.Heaps.TextHeap = CreatePrivateHeap(TextHeapBytes);
   App.Heaps.ObjectHeap = CreatePrivateHeap(ObjectHeapBytes);
   StartFileServices();
+  SetDisplayLostRoutine(EndWithoutDisplay);
   SelectWindowLayer();
   InitWindowLayer();
   InitControlLayer();
@@ -42,6 +57,7 @@ void StartPlayer() {
   FillLevelBars();
 
   BuildMainWindow();
+  SetDumpStopCheck(CloseWaiting);
   DumpLoader();
   SetOutputLevel(App.Levels.OutputLevel.load(std::memory_order_relaxed));
   ConnectSoundCallbacks();

@@ -55,11 +55,14 @@ int32_t WinmmWrite(WaveDevice* device, WaveHeader* header) {
 }
 
 // Bytes played since the write, across loop passes. A device that answers in another unit
-// than bytes counts as a failed query: *bytes keeps its value.
+// than bytes counts as a failed query: *bytes keeps its value. A device that has gone (its
+// driver removed it: unplugged, the audio service ended) answers MMSYSERR_NODRIVER, and a
+// handle the system no longer knows MMSYSERR_INVALHANDLE: both mean the device is lost.
 int32_t WinmmPosition(WaveDevice* device, uint32_t* bytes) {
   MMTIME time{};
   time.wType = TIME_BYTES;
   const MMRESULT result = waveOutGetPosition(Out(device), &time, sizeof(MMTIME));
+  if (result == MMSYSERR_NODRIVER || result == MMSYSERR_INVALHANDLE) return WAVE_OUT_DEVICE_LOST;
   if (result != MMSYSERR_NOERROR) return static_cast<int32_t>(result);
   if (time.wType != TIME_BYTES) return MMSYSERR_ERROR;
   *bytes = time.u.cb;

@@ -8,6 +8,8 @@
 
 namespace {
 
+const int CloseSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 int WakePipe[2] = {-1, -1};
 std::atomic<int> PendingSignals{0};
 
@@ -19,20 +21,36 @@ void OnCloseSignal(int) {
   errno = saved;
 }
 
+void OpenWakePipe() {
+  if (WakePipe[0] >= 0 || ::pipe(WakePipe) != 0) return;
+  for (int fd : WakePipe) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+}
+
+// Interrupted system calls inside libraries (X, sound, fonts) are restarted: the loops that
+// wait for input watch the pipe instead of relying on EINTR.
+void Catch(int signal) {
+  struct sigaction action {};
+  action.sa_handler = OnCloseSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 void InstallCloseSignals(const int* signals, int count) {
-  if (WakePipe[0] < 0 && ::pipe(WakePipe) == 0) {
-    for (int fd : WakePipe) {
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
+  OpenWakePipe();
+  for (int i = 0; i < count; ++i) {
+    struct sigaction previous {};
+    if (::sigaction(signals[i], nullptr, &previous) != 0) continue;
+    if (previous.sa_handler != SIG_IGN && previous.sa_handler != OnCloseSignal) Catch(signals[i]);
   }
-  struct sigaction action {};
-  action.sa_handler = OnCloseSignal;
-  sigemptyset(&action.sa_mask);
-  for (int i = 0; i < count; ++i) ::sigaction(signals[i], &action, nullptr);
 }
+
+void StartCloseSignals() { InstallCloseSignals(CloseSignals, sizeof CloseSignals / sizeof CloseSignals[0]); }
 
 int CloseSignalFd() { return WakePipe[0]; }
 
@@ -46,3 +64,5 @@ bool TakeCloseSignal() {
   }
   return pending > 0;
 }
+
+bool CloseSignalPending() { return PendingSignals.load() > 0; }

@@ -1,6 +1,8 @@
 // Backend choice and the do-nothing defaults for operations a backend lacks.
 #include "app/winlayer/winlayer.h"
 
+#include "platform/process.h"
+
 namespace {
 
 bool Always() { return true; }
@@ -16,6 +18,7 @@ int32_t CloseAtOnce() { return EVENT_CLOSE; }  // a layer that cannot wait lets 
 int32_t NoControl() { return 0; }
 int32_t NoTimer(NativeHandle, int32_t, int32_t) { return 0; }
 void NoTimerStop(NativeHandle, int32_t) {}
+bool NoCloseRequest() { return false; }
 
 const WindowLayerOps* const Candidates[] = {
 #if defined(_WIN32)
@@ -34,6 +37,7 @@ const WindowLayerOps* const Candidates[] = {
 
 WindowLayerOps Current;
 bool Chosen = false;
+DisplayLostRoutine OnDisplayLost = nullptr;
 
 }  // namespace
 
@@ -56,6 +60,7 @@ const WindowLayerOps* UseWindowLayer(const WindowLayerOps* ops) {
   if (!c.GetEventControl) c.GetEventControl = NoControl;
   if (!c.StartWindowTimer) c.StartWindowTimer = NoTimer;
   if (!c.StopWindowTimer) c.StopWindowTimer = NoTimerStop;
+  if (!c.CloseRequested) c.CloseRequested = NoCloseRequest;
   Chosen = true;
   return &Current;
 }
@@ -92,3 +97,11 @@ int32_t StartWindowTimer(NativeHandle window, int32_t id, int32_t periodMs) {
   return CurrentWindowLayer()->StartWindowTimer(window, id, periodMs);
 }
 void StopWindowTimer(NativeHandle window, int32_t id) { CurrentWindowLayer()->StopWindowTimer(window, id); }
+bool CloseRequested() { return CurrentWindowLayer()->CloseRequested(); }
+
+void SetDisplayLostRoutine(DisplayLostRoutine routine) { OnDisplayLost = routine; }
+
+void EndAfterDisplayLost() {
+  if (OnDisplayLost) OnDisplayLost();
+  EndProcess(0);
+}

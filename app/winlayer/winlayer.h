@@ -52,6 +52,9 @@ struct WindowLayerOps {
   // EVENT_TIMER. Starting an id that runs restarts it. Returns id, 0 on failure.
   int32_t (*StartWindowTimer)(NativeHandle window, int32_t id, int32_t periodMs);
   void (*StopWindowTimer)(NativeHandle window, int32_t id);
+  // True when a close request of a window waits that WaitEvent has not returned yet; looks
+  // without taking or dispatching any event (the caller is not in the event loop).
+  bool (*CloseRequested)();
 };
 
 // Picks the backend once, at start-up: on Windows the Win32 layer; elsewhere FLTK when a
@@ -86,6 +89,17 @@ int32_t WaitEvent();
 int32_t GetEventControl();
 int32_t StartWindowTimer(NativeHandle window, int32_t id, int32_t periodMs);
 void StopWindowTimer(NativeHandle window, int32_t id);
+// True when a window's close request waits in the input not yet taken (false where the backend
+// cannot tell without taking events).
+bool CloseRequested();
+
+// The display went away for good (the X server ended): nothing of the window system can be
+// called any more. The program's routine for this runs the steps of its shutdown that need no
+// window; then the process ends with code 0. Null: it just ends.
+using DisplayLostRoutine = void (*)();
+void SetDisplayLostRoutine(DisplayLostRoutine routine);
+// Called by a backend that has lost its display: the routine, then the end of the process.
+[[noreturn]] void EndAfterDisplayLost();
 
 // Backends compiled into this build.
 #if defined(_WIN32)

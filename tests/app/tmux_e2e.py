@@ -292,9 +292,19 @@ def panel_state(lines):
     return state
 
 
+RUN_SCRIPT = "tonewell-run.sh"
+
+
 def player_command(args, workdir, driver="disk", extra=""):
-    return ("cd %s && SDL_AUDIODRIVER=%s SDL_DISKAUDIOFILE=%s/out.raw %s%s; echo \"EXIT=$?\""
-            % (workdir, driver, workdir, args.player, extra))
+    """The command line typed into the pane (whose shell starts in workdir): a script that
+    execs the player, so the line stays short of the pane's width. A line that wraps is
+    redrawn by the shell's line editor, and the redrawing could run into the "EXIT=" line."""
+    script = os.path.join(workdir, RUN_SCRIPT)
+    with open(script, "w") as f:
+        f.write("#!/bin/sh\ncd '%s' && SDL_AUDIODRIVER=%s SDL_DISKAUDIOFILE='%s/out.raw' exec '%s'\n"
+                % (workdir, driver, workdir, args.player))
+    os.chmod(script, 0o755)
+    return "./%s%s; echo \"EXIT=$?\"" % (RUN_SCRIPT, extra)
 
 
 def expect_exit_and_restored(pane, artifacts, name):
@@ -648,6 +658,125 @@ def case_no_terminal_signals(args, workdir):
     return 0
 
 
+LOSS_FS_BYTES = 1 << 20          # the tmpfs the disk driver writes to
+LOSS_FIRST_DEVICE_BYTES = 1 << 18  # room the first device finds: about 1.5 s of sound
+LOSS_AFTER_FRAMES = 3 * RATE       # sound the device after the loss must write before the quit
+RING_FRAMES = 7072
+
+
+def mounted_tmpfs(path, size):
+    return subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tonewell-loss", path],
+                          capture_output=True).returncode == 0
+
+
+def free_bytes(path):
+    st = os.statvfs(path)
+    return st.f_bavail * st.f_frsize
+
+
+def case_panel_device_loss(args, workdir):
+    """The disk driver's file system fills up (SDL stops the device: lost) and is then freed:
+    the panel keeps running and redrawing, the position shown never goes back, and the sound of
+    the device opened after the loss is, after SDL's leading silence, exactly tonewell-render's
+    from the point where it resumed. Runs in a private mount namespace (unshare -m) as root."""
+    if not has_sound_backend(args.player):
+        return 77
+    fs = os.path.join(workdir, "fs")
+    os.makedirs(fs)
+    if not mounted_tmpfs(fs, LOSS_FS_BYTES):
+        print("cannot mount a tmpfs (needs root in a private mount namespace)")
+        return 77
+    try:
+        filler = os.path.join(fs, "filler")
+        with open(filler, "wb") as f:
+            f.write(bytes(LOSS_FS_BYTES - LOSS_FIRST_DEVICE_BYTES))
+        device_dir = os.path.join(fs, "device")
+        os.makedirs(device_dir)
+        out = os.path.join(device_dir, "out.raw")
+        frames = dump_frame_count(args.dump)
+        pane = Pane(workdir)
+        try:
+            os.makedirs(os.path.join(workdir, "music"), exist_ok=True)
+            shutil.copy(args.dump, os.path.join(workdir, "music", "dump.txt"))
+            pane.type_line("stty -g > stty_before.txt")
+            command = player_command(args, workdir)
+            with open(os.path.join(workdir, RUN_SCRIPT)) as f:
+                script = f.read().replace("%s/out.raw" % workdir, out)
+            with open(os.path.join(workdir, RUN_SCRIPT), "w") as f:
+                f.write(script)
+            pane.type_line(command)
+            shown = []   # every position read from the panel, in order
+            texts = set()
+
+            def watch():
+                state = panel_state(pane.lines())
+                if "status" in state:
+                    index = state["status"][0]
+                    if shown and index < shown[-1] and not (index == 0 and shown[-1] >= frames - 3):
+                        raise Failure("the position shown went back from %d to %d" % (shown[-1], index))
+                    shown.append(index)
+                    texts.add((index, state.get("A"), state.get("B"), state.get("C")))
+                return state
+
+            poll_until(lambda: watch().get("status", (0, 0))[0] > 0, "Playing: N / M with N > 0")
+            poll_until(lambda: (watch(), free_bytes(fs) < 4096)[1], "the file system to fill up")
+            seen_at_full = len(texts)
+            # The device is lost; the panel keeps running: a resize is redrawn at once.
+            pane.resize(100, 30)
+            def centred_in_100():
+                watch()
+                title = next((l for l in pane.lines() if "Tonewell =)" in l), None)
+                return title is not None and len(title) - len(title.lstrip()) == (100 - len(title.strip())) // 2
+            poll_until(centred_in_100, "the panel redrawn after a resize during the loss")
+            # The stream reopens the device: SDL's disk driver starts its file anew (it shrinks),
+            # in the space the lost device had. Then the space is freed for good.
+            largest = [file_size(out)]
+
+            def started_anew():
+                watch()
+                size = file_size(out)
+                largest[0] = max(largest[0], size)
+                return size < largest[0]
+            poll_until(started_anew, "the reopened device to start its file anew")
+            os.remove(filler)
+            poll_until(lambda: (watch(), file_size(out) >= (LOSS_AFTER_FRAMES + RING_FRAMES) * FRAME_BYTES)[1],
+                       "%d s of sound after the space was freed" % (LOSS_AFTER_FRAMES // RATE), timeout_s=60)
+            check(free_bytes(fs) > 4096, "the file system filled up again")
+            poll_until(lambda: len(texts) > seen_at_full + 3, "the panel to show new positions after the loss")
+            pane.resize(80, 24)
+            pane.keys("q")
+            expect_exit_and_restored(pane, args.artifacts, "panel_device_loss_after_quit.txt")
+        finally:
+            pane.close()
+        with open(out, "rb") as f:
+            audio = f.read()
+    finally:
+        subprocess.run(["umount", "-l", fs], capture_output=True)
+    audio = audio[:len(audio) - len(audio) % FRAME_BYTES]
+    start = first_nonzero_frame(audio)
+    check(start is not None, "the device after the loss wrote only silence")
+    music = audio[start * FRAME_BYTES:]
+    # Where the new device's music sits in the offline render: the position shown at the end
+    # bounds how far the render must go (the ring's lead and a margin on top).
+    last = max(shown)
+    offline = render_reference(args.render, args.dump, (last + 100) * TICK_FRAMES, "0.85",
+                               os.path.join(workdir, "offline.raw"))
+    probe = music[:2000 * FRAME_BYTES]
+    at = offline.find(probe)
+    while at >= 0 and at % FRAME_BYTES:
+        at = offline.find(probe, at + 1)
+    check(at >= 0, "the sound after the loss is nowhere in the offline rendering")
+    # The music ends with the quit: the tail after the device's last block may be SDL's silence.
+    played = music.rstrip(b"\0")
+    played = played + bytes((-len(played)) % FRAME_BYTES)
+    check(offline[at:at + len(played)] == played,
+          "the sound after the loss differs from the offline rendering from frame %d" % (at // FRAME_BYTES))
+    print("after the loss: %d frames of SDL's silence, then %d frames equal to tonewell-render from frame %d "
+          "(tick %.2f); positions shown: %d readings, %d distinct panels, never back" %
+          (start, len(played) // FRAME_BYTES, at // FRAME_BYTES, at / FRAME_BYTES / TICK_FRAMES, len(shown), len(texts)))
+    return 0
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
@@ -665,6 +794,13 @@ def main():
         if not shutil.which("tmux"):
             print("tmux is not installed")
             return 1
+    if args.case == "panel_device_loss" and os.environ.get("TONEWELL_PRIVATE_MOUNTS") != "1":
+        # Its tmpfs goes into a mount namespace of its own, with the tmux server and the player.
+        if os.geteuid() != 0 or not shutil.which("unshare"):
+            print("SKIP %s: needs root and unshare for a private mount namespace" % args.case)
+            return 77
+        os.environ["TONEWELL_PRIVATE_MOUNTS"] = "1"
+        os.execvp("unshare", ["unshare", "-m", "--propagation", "private", sys.executable] + sys.argv)
     workdir = tempfile.mkdtemp(prefix="tonewell-e2e-")
     try:
         result = CASES[args.case](args, workdir)

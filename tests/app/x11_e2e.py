@@ -586,9 +586,26 @@ def hold_the_load(work):
     return gate
 
 
-def release_the_load(gate):
-    with open(gate, "w") as f:
-        f.write("x")
+def wait_at_the_gate(gate, player):
+    """Returns once the player waits at the gate (its load has begun): the FIFO then has a
+    reader, and a writer's open succeeds. The write end is returned, held open so that the
+    player stays at the gate until release_the_load. None when the player ends first (it may,
+    when a close request came before its load began)."""
+    def reader_waits():
+        if not player.running():
+            return "ended"
+        try:
+            return os.open(gate, os.O_WRONLY | os.O_NONBLOCK)
+        except OSError:  # ENXIO: nobody has the FIFO open for reading yet
+            return None
+    fd = wait_for(reader_waits, WAIT_S, "the player's load to reach the gate")
+    return None if fd == "ended" else fd
+
+
+def release_the_load(fd):
+    if fd is not None:
+        os.write(fd, b"x")
+        os.close(fd)
 
 
 def case_loading(args, session, work):
@@ -611,7 +628,7 @@ def case_loading(args, session, work):
     log("during the load: 'Loading...', empty level labels")
     save_png(session, loading[2], os.path.join(args.artifacts, "player-loading.png"))
     check(player.running(), "the player ended during the load")
-    release_the_load(gate)
+    release_the_load(wait_at_the_gate(gate, player))
     wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
                     lambda status, levels: status == "playing", "'Playing: N / 32787' after the load")
     log("after the load: 'Playing: N / %d'" % MAX_DUMP_FRAMES)
@@ -628,10 +645,12 @@ def case_loadclose(args, session, work):
     gate = hold_the_load(work)
     player = Player(session, args, work, os.path.join(work, "sound.raw"), load_gate=gate)
     player.window(session)
+    held = wait_at_the_gate(gate, player)
+    check(held is not None, "the player ended before its load began")
     session.run(["wmctrl", "-c", TITLE])
     check(player.running(), "the player ended before its load was done")
     start = time.monotonic()
-    release_the_load(gate)
+    release_the_load(held)
     wait_for(lambda: not player.running(), WAIT_S, "the player to end after the load")
     log("closed during the load: ended %.3f s after the load, exit code %d" %
         (time.monotonic() - start, player.proc.returncode))
@@ -674,13 +693,71 @@ def case_nodump(args, session, work):
 
 
 def case_signals(args, session, work):
-    """SIGINT and SIGTERM close the player like a close request."""
-    for sig in (signal.SIGINT, signal.SIGTERM):
+    """SIGINT, SIGTERM and SIGHUP (the terminal that started it went) close the player like a
+    close request."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         player = Player(session, args, work, os.path.join(work, "sound-%d.raw" % sig))
         player.window(session)
         wait_for(lambda: player.frames() > RING_FRAMES, WAIT_S, "sound")
         expect_clean_close(player, lambda: player.proc.send_signal(sig), signal.Signals(sig).name)
         wait_for(lambda: find_window(session) is None, WAIT_S, "the window to go")
+
+
+def case_displaylost(args, session, work):
+    """The X server goes away under the playing player: it stops its sound, closes the device
+    and ends with exit code 0."""
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    player.window(session)
+    wait_for(lambda: player.frames() > RING_FRAMES, WAIT_S, "sound")
+    start = time.monotonic()
+    session.xvfb.kill()
+    session.xvfb.wait()
+    wait_for(lambda: not player.running(), WAIT_S, "the player to end after the X server")
+    code = player.proc.returncode
+    log("X server killed: the player ended %.3f s later with exit code %d" % (time.monotonic() - start, code))
+    check(code == 0, "exit code %d after the display was lost" % code)
+    events = player.close_events()
+    check("audio-close" in events, "the sound device was not closed: %s" % events)
+    check(os.path.getsize(player.audio_file) % FRAME_BYTES == 0, "the sound file ends inside a frame")
+    log("the sound device was closed")
+
+
+def window_state(session, window):
+    """(map state, WM_STATE) of the window: ("IsViewable", "Normal") while it is shown."""
+    info = session.run(["xwininfo", "-id", str(window)], check=False)
+    state = re.search(r"Map State:\s*(\w+)", info)
+    managed = re.search(r"window state:\s*(\w+)", session.run(["xprop", "-id", str(window), "WM_STATE"], check=False))
+    return (state.group(1) if state else None, managed.group(1) if managed else None)
+
+
+def case_nominimize(args, session, work):
+    """The frame offers no maximise and, where the window manager honours the hints, no
+    minimise; a window minimised all the same (xdotool) is shown again."""
+    player = Player(session, args, work, os.path.join(work, "sound.raw"))
+    window = player.window(session)
+    centred_geometry(session, window)
+    actions = session.run(["xprop", "-id", str(window), "_NET_WM_ALLOWED_ACTIONS"])
+    log("%s: %s" % (session.manager, actions.strip()))
+    check("_NET_WM_ACTION_CLOSE" in actions, "the window manager offers no close")
+    forbidden = ["_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT", "_NET_WM_ACTION_RESIZE"]
+    # openbox keeps minimising for every normal window whatever its Motif hints say (it drops
+    # it only for menus and toolbars); the others take the hint.
+    if session.manager != "openbox":
+        forbidden.append("_NET_WM_ACTION_MINIMIZE")
+    for action in forbidden:
+        check(action not in actions, "%s offers %s" % (session.manager, action))
+    image = capture(session, "root")
+    if image:
+        save_png(session, image, os.path.join(args.artifacts, "frame-%s.png" % session.manager))
+    check(window_state(session, window) == ("IsViewable", "Normal"), "the window is not shown")
+    session.run(["xdotool", "windowminimize", str(window)])
+    # The window manager takes requests in order: once the later move is done, the minimise
+    # has been carried out (or refused), and the window must come back if it went.
+    session.run(["xdotool", "windowmove", "--sync", str(window), "20", "30"])
+    wait_for(lambda: window_state(session, window) == ("IsViewable", "Normal"), WAIT_S,
+             "the window to be shown again after windowminimize")
+    log("after xdotool windowminimize: %s, %s" % window_state(session, window))
+    expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
 
 
 def case_closebox(args, session, work):
@@ -703,6 +780,8 @@ CASES = {
     "nodump": case_nodump,
     "signals": case_signals,
     "closebox": case_closebox,
+    "displaylost": case_displaylost,
+    "nominimize": case_nominimize,
 }
 
 
@@ -710,11 +789,12 @@ def main():
     parser = argparse.ArgumentParser()
     for name in ("player", "probe", "render", "close-log", "music", "artifacts"):
         parser.add_argument("--" + name, required=True)
+    parser.add_argument("--wm", choices=("openbox", "xfwm4"), default="openbox")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
     for name in ("player", "probe", "render", "close_log", "music", "artifacts"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
-    for tool in ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "xev", "import", "wmctrl"):
+    for tool in ("Xvfb", args.wm, "xdotool", "xwininfo", "xprop", "xev", "import", "wmctrl"):
         if not shutil.which(tool):
             print("missing tool: %s" % tool, file=sys.stderr)
             return 1
@@ -725,7 +805,7 @@ def main():
     shutil.copy(args.music, os.path.join(work, "music", "dump.txt"))
     reports = []  # the players' state when the case failed, before they are ended
     try:
-        with X11Session(window_manager=True) as session:
+        with X11Session(window_manager=True, manager=args.wm) as session:
             try:
                 CASES[args.case](args, session, work)
             except (Failure, TimeoutError):

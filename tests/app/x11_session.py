@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""A private X server for tests: Xvfb on a free display, optionally with openbox as the window
-manager. Used as a module by the end-to-end tests, and as a command that runs one program
-inside such a server:
+"""A private X server for tests: Xvfb on a free display, optionally with a window manager
+(openbox, or xfwm4 in a D-Bus session of its own for its settings daemon). Used as a module by
+the end-to-end tests, and as a command that runs one program inside such a server:
 
     x11_session.py [--wm] -- PROGRAM ARGS...
 
@@ -25,6 +25,11 @@ START_TIMEOUT_S = 20.0
 COMMAND_TIMEOUT_S = 20.0  # any single X client the tests run (xdotool, xprop, ...)
 WM_CHECK_TITLE = "tonewell-wm-check"
 WM_NUDGE = "_TONEWELL_WM_NUDGE"
+# How each window manager is started: with its defaults, no session manager, no compositor.
+MANAGERS = {
+    "openbox": ["openbox", "--sm-disable"],
+    "xfwm4": ["dbus-run-session", "--", "xfwm4", "--compositor=off", "--sm-client-disable"],
+}
 
 
 def die_with_parent():
@@ -39,8 +44,9 @@ def wait_for(condition, timeout_s, what):
 
 
 class X11Session:
-    def __init__(self, window_manager=True):
+    def __init__(self, window_manager=True, manager="openbox"):
         self.window_manager = window_manager
+        self.manager = manager
         self.xvfb = None
         self.wm = None
         self.display = None
@@ -80,17 +86,19 @@ class X11Session:
         self.env["DISPLAY"] = self.display
         self.env.pop("XAUTHORITY", None)
         if self.window_manager:
-            # A fresh home: openbox runs with its system-wide defaults (Alt+F4 closes).
-            self.home = tempfile.mkdtemp(prefix="tonewell-openbox-")
-            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=dict(self.env, HOME=self.home),
+            # A fresh home: the manager runs with its system-wide defaults (Alt+F4 closes).
+            self.home = tempfile.mkdtemp(prefix="tonewell-%s-" % self.manager)
+            env = dict(self.env, HOME=self.home, XDG_CONFIG_HOME=os.path.join(self.home, ".config"))
+            env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+            self.wm = subprocess.Popen(MANAGERS[self.manager], env=env,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                       preexec_fn=die_with_parent)
-            wait_for(self.wm_running, START_TIMEOUT_S, "openbox to claim the screen")
+                                       preexec_fn=die_with_parent, start_new_session=True)
+            wait_for(self.wm_running, START_TIMEOUT_S, "%s to claim the screen" % self.manager)
             self.wait_until_wm_manages_windows()
 
     def wm_running(self):
         if self.wm.poll() is not None:
-            raise RuntimeError("openbox ended during its start-up (exit code %d)" % self.wm.returncode)
+            raise RuntimeError("%s ended during its start-up (exit code %d)" % (self.manager, self.wm.returncode))
         out = self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False)
         return "window id" in out
 
@@ -115,7 +123,7 @@ class X11Session:
             return len(ids) == 1 and "window state: Normal" in self.run(["xprop", "-id", ids[0], "WM_STATE"], check=False)
 
         try:
-            wait_for(managed, START_TIMEOUT_S, "openbox to manage a window")
+            wait_for(managed, START_TIMEOUT_S, "%s to manage a window" % self.manager)
         finally:
             check_window.terminate()
             check_window.wait()
@@ -136,6 +144,12 @@ class X11Session:
         return done.stdout.decode(errors="replace")
 
     def stop(self):
+        if self.wm and self.wm.poll() is None:
+            # The whole group: dbus-run-session's bus and the manager with it.
+            try:
+                os.killpg(self.wm.pid, signal.SIGTERM)
+            except OSError:
+                pass
         for proc in (self.wm, self.xvfb):
             if proc and proc.poll() is None:
                 proc.terminate()

@@ -93,6 +93,24 @@ TEST(Winmm, TheLoopingRingPlaysAndItsPositionMovesOnInBytes) {
   EXPECT_EQ(WinmmWaveOut.Close(device), 0);
 }
 
+// The device the handle named has gone: the query reports a lost device and leaves the
+// count alone, whether the handle was closed under the stream or never was a device's.
+TEST(Winmm, APositionQueryOfAHandleThatNamesNoDeviceReportsItLost) {
+  uint32_t bytes = 1234;
+  EXPECT_EQ(WinmmWaveOut.GetPositionBytes(reinterpret_cast<WaveDevice*>(static_cast<uintptr_t>(0x5A5A)), &bytes),
+            WAVE_OUT_DEVICE_LOST);
+  EXPECT_EQ(bytes, 1234u);
+  if (!HaveDevice()) return;
+  WaveFormat format = PcmFormat();
+  WaveDevice* device = nullptr;
+  ASSERT_EQ(WinmmWaveOut.Open(&device, &format), 0);
+  ASSERT_EQ(WinmmWaveOut.GetPositionBytes(device, &bytes), 0);
+  ASSERT_EQ(WinmmWaveOut.Close(device), 0);
+  bytes = 99;
+  EXPECT_EQ(WinmmWaveOut.GetPositionBytes(device, &bytes), WAVE_OUT_DEVICE_LOST);
+  EXPECT_EQ(bytes, 99u);
+}
+
 std::atomic<int32_t> Ticks{0};
 int32_t CountTick() {
   Ticks.fetch_add(1);

@@ -12,6 +12,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -37,6 +38,7 @@ constexpr Fl_Align LABEL_ALIGN = FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE 
 constexpr double WAIT_FOREVER = 1e20;  // seconds: Fl::wait's "no time limit"
 constexpr double MS_PER_SECOND = 1000.0;
 constexpr int CLASS_NAME_SIZE = 32;
+constexpr std::chrono::milliseconds CLOSE_PEEK_INTERVAL{10};
 
 struct FltkWindow {
   NativeHandle Handle;  // the Fl_Window; null when the entry is free
@@ -111,20 +113,33 @@ void OnCloseRequest(Fl_Widget* widget, void*) {
   DeferEvent(Layer.Events, EVENT_CLOSE, WindowNumberOf(static_cast<Fl_Window*>(widget)));
 }
 
+void ShowAgain(void* window);
+
 // A top-level window of the layer. Alt+F4 reaches it only where no window manager takes the key.
+// A window without a minimise box that gets minimised all the same (window managers such as
+// openbox offer minimising whatever the hints say, and other programs can ask for it) is shown
+// again at once, from the next wait.
 class LayerWindow : public Fl_Double_Window {
  public:
   LayerWindow(int x, int y, int w, int h) : Fl_Double_Window(x, y, w, h) {}
   void LetManagerPlace() { force_position(0); }
+  bool StaysShown = false;  // no minimise box
   int handle(int event) override {
     if ((event == FL_KEYBOARD || event == FL_SHORTCUT) && Fl::event_key() == FL_F + 4 &&
         Fl::event_state(FL_ALT)) {
       DeferEvent(Layer.Events, EVENT_CLOSE, WindowNumberOf(this));
       return 1;
     }
+    if (event == FL_HIDE && StaysShown && shown()) Fl::add_timeout(0.0, ShowAgain, this);
     return Fl_Double_Window::handle(event);
   }
 };
+
+// Maps a minimised window of the layer again (the window manager then restores it).
+void ShowAgain(void* data) {
+  auto* window = static_cast<LayerWindow*>(data);
+  if (window->shown() && !window->visible()) window->show();
+}
 
 // A label: its text drawn as given (no symbol or shortcut codes), left-aligned from the top-left
 // corner, on the window's background.
@@ -231,6 +246,27 @@ void OnCloseSignal(FL_SOCKET, void*) {
   if (TakeCloseSignal()) DeferEvent(Layer.Events, EVENT_CLOSE, FirstWindowNumber());
 }
 
+// Xlib calls this when the connection to the X server breaks; it must not return. Nothing of
+// X may be called any more, so the layer cannot release its windows: the program's own routine
+// for a lost display ends it.
+int OnDisplayLost(Display*) { EndAfterDisplayLost(); }
+
+// What NoteDeleteRequest looks for and what it found.
+struct DeleteRequestSearch {
+  Atom DeleteWindow;
+  bool Found;
+};
+
+// For XCheckIfEvent (which allows no Xlib call in here): notes a window manager's close request
+// (WM_DELETE_WINDOW) and matches nothing, so every event stays in the queue.
+Bool NoteDeleteRequest(Display*, XEvent* event, XPointer data) {
+  auto* search = reinterpret_cast<DeleteRequestSearch*>(data);
+  if (event->type == ClientMessage && event->xclient.format == 32 &&
+      static_cast<Atom>(event->xclient.data.l[0]) == search->DeleteWindow)
+    search->Found = true;
+  return False;
+}
+
 void ReleaseControl(int32_t number) {
   FltkControl* control = Layer.Controls.Find(number);
   if (!control) return;
@@ -254,6 +290,7 @@ void ReleaseWindow(int32_t number) {
     it = it->Window == number ? Layer.Posted.erase(it) : it + 1;
   if (Layer.Parent == window) Layer.Parent = nullptr;
   window->hide();
+  Fl::remove_timeout(ShowAgain, window);
   delete window;
   *entry = FltkWindow{};
 }
@@ -282,8 +319,8 @@ void Init() {
   Layer.Events.EventSubType = -1;
   Layer.Parent = nullptr;
   fl_open_display();
-  const int signals[] = {SIGINT, SIGTERM};
-  InstallCloseSignals(signals, 2);
+  XSetIOErrorHandler(OnDisplayLost);
+  StartCloseSignals();
   if (!Layer.WatchingSignals && CloseSignalFd() >= 0) {
     Fl::add_fd(CloseSignalFd(), FL_READ, OnCloseSignal, nullptr);
     Layer.WatchingSignals = true;
@@ -335,6 +372,7 @@ NativeHandle Open(int32_t number, int32_t x, int32_t y, int32_t width, int32_t h
   window->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(number)));
   window->callback(OnCloseRequest);
   window->color(FL_BACKGROUND_COLOR);
+  window->StaysShown = (style & STYLE_MINIMIZEBOX) == 0;
   if ((style & WINDOW_STYLE_CAPTION) == 0 && !resizable) window->clear_border();
   if (resizable)
     window->size_range(1, 1);
@@ -343,11 +381,17 @@ NativeHandle Open(int32_t number, int32_t x, int32_t y, int32_t width, int32_t h
   Layer.Windows.Take(number)->Handle = window;
 
   if (!hidden) {
+    // Window managers read the frame's hints once, when they take the window on: FLTK creates
+    // and maps the X window in one go, so the server is held while the hints go on between
+    // the two, and the manager's handling of the map request sees them.
+    XGrabServer(fl_display);
     window->show();
+    SetFrameHints(window, style);
+    XUngrabServer(fl_display);
+    XFlush(fl_display);
     window->wait_for_expose();
     if (placed && (flags & (WINDOW_SCREEN_CENTRED | WINDOW_PARENT_CENTRED)))
       PlaceFrame(window, !resizable, flags, x, y, px, py);
-    SetFrameHints(window, style);
     if (style & WINDOW_STYLE_MINIMIZE) window->iconize();
     ShowNow();
   }
@@ -445,6 +489,24 @@ int32_t Wait() {
 
 int32_t EventControl() { return Layer.Events.EventControl; }
 
+// A close request already deferred, or one from the window manager read from the connection
+// but not yet dispatched. Reading the connection costs a system call, so the queue is looked
+// at no more often than every CLOSE_PEEK_INTERVAL; a load asks between every two lines.
+bool PeekCloseRequest() {
+  for (const DeferredEvent& e : Layer.Events.Deferred)
+    if (e.Code == EVENT_CLOSE) return true;
+  if (!fl_display) return false;
+  static std::chrono::steady_clock::time_point nextPeek{};
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextPeek) return false;
+  nextPeek = now + CLOSE_PEEK_INTERVAL;
+  XEventsQueued(fl_display, QueuedAfterReading);
+  DeleteRequestSearch search{XInternAtom(fl_display, "WM_DELETE_WINDOW", False), false};
+  XEvent event;
+  XCheckIfEvent(fl_display, &event, NoteDeleteRequest, reinterpret_cast<XPointer>(&search));
+  return search.Found;
+}
+
 int32_t StartTimer(NativeHandle window, int32_t id, int32_t periodMs) {
   if (!IsLayerWindow(window) || id == 0 || periodMs <= 0) return 0;
   for (FltkTimer& timer : Layer.Timers) {
@@ -487,4 +549,5 @@ int32_t FltkControlCapacity() { return Layer.Controls.Capacity(); }
 const WindowLayerOps FltkWindowLayer = {
     "fltk",  Available, Init,     InitControls, End,          Open,       UseParent,  Label,
     Slider,  SetText,   SetValue, GetValue,     Wait,         EventControl, StartTimer, StopTimer,
+    PeekCloseRequest,
 };

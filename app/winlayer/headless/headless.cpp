@@ -16,7 +16,6 @@ namespace {
 constexpr int32_t NO_WINDOW = -1;
 constexpr int32_t KIND_LABEL = 1;
 constexpr int32_t KIND_SLIDER = 2;
-const int CloseSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 struct HeadlessWindow {
   NativeHandle Handle;
@@ -48,7 +47,7 @@ int32_t Clamp(int32_t value, int32_t minimum, int32_t maximum) {
 void Init() {
   Layer = HeadlessLayer{};
   ResetPolledEvents();
-  InstallCloseSignals(CloseSignals, sizeof CloseSignals / sizeof CloseSignals[0]);
+  StartCloseSignals();
 }
 
 void End() {
@@ -129,4 +128,5 @@ int32_t Wait() {
 const WindowLayerOps HeadlessWindowLayer = {
     "headless", nullptr,  Init,     nullptr,  End,          Open,       nullptr,  Label,
     Slider,     SetText,  SetValue, GetValue, Wait,         PolledEventControl, PolledStartTimer, PolledStopTimer,
+    nullptr,
 };

@@ -29,7 +29,6 @@
 namespace {
 
 constexpr int32_t NO_WINDOW = -1;
-const int CloseSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 struct TermWindow {
   NativeHandle Handle;
@@ -225,7 +224,7 @@ void Init() {
   StopTerminal();
   Layer = TerminalLayer{};
   ResetPolledEvents();
-  InstallCloseSignals(CloseSignals, sizeof CloseSignals / sizeof CloseSignals[0]);
+  StartCloseSignals();
   StartTerminal();
 }
 
@@ -321,4 +320,5 @@ int32_t Wait() {
 const WindowLayerOps TerminalWindowLayer = {
     "terminal", Available, Init,     nullptr, End,          Open,       UseParent, Label,
     Slider,     SetText,   SetValue, GetValue, Wait,        PolledEventControl, PolledStartTimer, PolledStopTimer,
+    nullptr,
 };

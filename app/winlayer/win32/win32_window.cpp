@@ -393,4 +393,5 @@ const WindowLayerOps Win32WindowLayer = {
     Win32GetEventControl,
     Win32StartWindowTimer,
     Win32StopWindowTimer,
+    nullptr,  // close requests: seen only by the event loop
 };
