@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""tonewell-render at its edges: outputs that are not regular files, dumps that are not
-regular files, and option values that are not plain numbers.
+"""tonewell-render and tonewell-convert at their edges: outputs that are not regular files,
+inputs that are not regular files, and option values that are not plain numbers.
 
-Usage: test_render_edges.py --render PATH [--dump PATH] [unittest arguments]
+Usage: test_render_edges.py --render PATH [--convert PATH] [--dump PATH] [unittest arguments]
 Device nodes are made with mknod in a private temporary folder (needs root; those cases are
 skipped otherwise); the machine's own /dev is only read (/dev/zero as a dump).
 """
@@ -17,6 +17,7 @@ import threading
 import unittest
 
 RENDER = None
+CONVERT = None
 DUMP = None
 FRAMES = '2000'
 # A hung renderer is the fault some cases look for; this only bounds how long a failing run
@@ -190,14 +191,101 @@ class RenderEdges(unittest.TestCase):
         self.assertEqual(os.path.getsize(out), 48)
 
 
+def psg_tune():
+    """A small PSG log: header, a tone on A, then frames with and without a shape write."""
+    body = bytes([0, 0x3C, 1, 1, 7, 0x3E, 8, 15, 0xFF, 13, 9, 0xFF, 0xFF, 0xFE, 2, 13, 9, 0xFF])
+    return b'PSG\x1a' + bytes(12) + body
+
+
+class ConvertEdges(unittest.TestCase):
+    """The converter writes OUT by the renderer's rules and reads its numbers as strictly."""
+
+    def setUp(self):
+        if not CONVERT:
+            self.skipTest('no --convert given')
+        self.dir_handle = tempfile.TemporaryDirectory(prefix='tonewell-convert-edges-')
+        self.dir = self.dir_handle.name
+        self.tune = os.path.join(self.dir, 'tune.psg')
+        with open(self.tune, 'wb') as fh:
+            fh.write(psg_tune())
+        result = convert(self.tune, '-')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.expected = result.stdout
+        self.assertGreater(len(self.expected), 0)
+
+    def tearDown(self):
+        self.dir_handle.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def test_devices_fifos_and_links_to_them_are_written_in_place(self):
+        null, full = self.path('null'), self.path('full')
+        mknod_char(null, 1, 3)
+        mknod_char(full, 1, 7)
+        os.symlink(null, self.path('link'))
+        for out in (null, self.path('link')):
+            self.assertEqual(convert(self.tune, out).returncode, 0)
+        result = convert(self.tune, full)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b'No space left on device', result.stderr)
+        self.assertTrue(stat.S_ISCHR(os.lstat(null).st_mode))
+        self.assertTrue(stat.S_ISCHR(os.lstat(full).st_mode))
+        self.assertTrue(stat.S_ISLNK(os.lstat(self.path('link')).st_mode))
+        self.assertEqual(sorted(os.listdir(self.dir)), ['full', 'link', 'null', 'tune.psg'])
+
+    def test_fifo_with_a_reader_gets_the_dump_text(self):
+        fifo = self.path('fifo')
+        os.mkfifo(fifo)
+        reader = subprocess.Popen(['cat', fifo], stdout=subprocess.PIPE)
+        result = convert(self.tune, fifo)
+        got, _ = reader.communicate(timeout=HANG_LIMIT)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(got, self.expected)
+        self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
+
+    def test_regular_file_is_replaced_whole_and_directories_are_refused(self):
+        out = self.path('tune.txt')
+        with open(out, 'wb') as fh:
+            fh.write(b'old')
+        os.chmod(out, 0o640)
+        self.assertEqual(convert(self.tune, out).returncode, 0)
+        with open(out, 'rb') as fh:
+            self.assertEqual(fh.read(), self.expected)
+        self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), 0o640)
+        sub = self.path('sub')
+        os.mkdir(sub)
+        self.assertEqual(convert(self.tune, sub).returncode, 1)
+        self.assertEqual(convert(self.tune, sub + '/').returncode, 1)
+        self.assertEqual(os.listdir(sub), [])
+        self.assertEqual(sorted(os.listdir(self.dir)), ['sub', 'tune.psg', 'tune.txt'])
+
+    def test_clock_must_be_a_plain_positive_number(self):
+        out = self.path('out.txt')
+        for value in (' 12', '12 ', '12x', '', '0', '-5', '+12', '0x10', '1e6', '4294967296'):
+            with self.subTest(value=value):
+                result = convert('--clock', value, self.tune, out)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(b'--clock', result.stderr)
+        self.assertFalse(os.path.exists(out))
+        self.assertEqual(convert('--clock', '1750000', self.tune, out).returncode, 0)
+
+
+def convert(*args):
+    return subprocess.run([CONVERT, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=HANG_LIMIT)
+
+
 def main():
-    global RENDER, DUMP
+    global RENDER, CONVERT, DUMP
     parser = argparse.ArgumentParser()
     parser.add_argument('--render', required=True)
+    parser.add_argument('--convert')
     parser.add_argument('--dump', default=os.path.join(
         os.path.dirname(os.path.abspath(__file__)), '..', '..', 'music', 'dump.txt'))
     args, rest = parser.parse_known_args()
     RENDER = os.path.abspath(args.render)
+    CONVERT = os.path.abspath(args.convert) if args.convert else None
     DUMP = os.path.abspath(args.dump)
     unittest.main(argv=[sys.argv[0]] + rest)
 
