@@ -14,9 +14,14 @@ NATIVE=$(realpath "$2")
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
 WORK="$WIN/formats-wine"
 rm -rf "$WORK" && mkdir -p "$WORK/native" "$WORK/wine"
-export WINEPREFIX="${WINEPREFIX:-$WIN/wineprefix-formats}" WINEDEBUG=-all
-unset DISPLAY
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i > /dev/null 2>&1
+if [ -n "${TONEWELL_WINE_STATE:-}" ]; then
+  # Inside the cross build's test session: its prefix, display and server, as every Wine test.
+  . "$SRC/tests/wine/wine_env.sh"
+else
+  export WINEPREFIX="${WINEPREFIX:-$WIN/wineprefix-formats}" WINEDEBUG=-all
+  unset DISPLAY
+  [ -f "$WINEPREFIX/system.reg" ] || wineboot -i > /dev/null 2>&1
+fi
 
 PASSED=0
 FAILED=0
