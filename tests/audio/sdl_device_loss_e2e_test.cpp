@@ -28,6 +28,7 @@
 #include "audio/wave_out_sdl.h"
 #include "dump/frame_sequencer.h"
 #include "psg/psg.h"
+#include "tests/audio/sdl_disk_support.h"
 
 namespace {
 
@@ -54,35 +55,12 @@ int32_t RenderFrameNotingBlocks(void* frame) {
   return 0;
 }
 
-std::vector<unsigned char> ReadWhole(const std::string& path) {
-  std::vector<unsigned char> bytes;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    unsigned char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-    std::fclose(f);
-  }
-  return bytes;
-}
-
 bool WriteZeros(const std::string& path, long bytes) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   std::vector<char> zeros(static_cast<size_t>(bytes), 0);
   const bool ok = std::fwrite(zeros.data(), zeros.size(), 1, f) == 1;
   return std::fclose(f) == 0 && ok;
-}
-
-std::vector<unsigned char> OfflineRender(const std::string& dir, int64_t frames) {
-  const std::string out = dir + "/offline.raw";
-  char level[32];
-  std::snprintf(level, sizeof level, "%.9g", static_cast<double>(Level));
-  const std::string command = std::string("'") + TONEWELL_RENDER_PATH + "' --frames " + std::to_string(frames) +
-                              " --level " + level + " '" + TONEWELL_DUMP_PATH + "' '" + out + "'";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
-  std::vector<unsigned char> bytes = ReadWhole(out);
-  std::remove(out.c_str());
-  return bytes;
 }
 
 // Waits (only waits: nothing here decides a result) until done() or 60 s have passed, watching
@@ -172,7 +150,7 @@ TEST(SdlDiskDeviceLoss, AfterTheDeviceReturnsTheMusicGoesOnAsTheOfflineRender) {
   // Which block the interrupted one was: the one whose start the new device plays first.
   const int64_t handed = static_cast<int64_t>(lost.PlayedBytes / 4) - LapFrames;  // music frames the lost device took
   const int64_t last = *std::max_element(starts, starts + 8);
-  const std::vector<unsigned char> offline = OfflineRender(base, last + BlockFrames + static_cast<int64_t>(music / 4));
+  const std::vector<unsigned char> offline = OfflineRender(base, last + BlockFrames + static_cast<int64_t>(music / 4), Level);
   int64_t from = -1;
   for (int64_t start : starts) {
     if (start < 0 || static_cast<uint64_t>(start) * 4 + BlockFrames * 4 > offline.size()) continue;

@@ -25,6 +25,7 @@
 #include "dump/frame_sequencer.h"
 #include "platform/heap.h"
 #include "psg/psg.h"
+#include "tests/audio/sdl_disk_support.h"
 
 namespace {
 
@@ -53,17 +54,6 @@ int32_t RenderFrameAndWatchTheLead(void* frame) {
     if (lead < 0 && LateFrame < 0) LateFrame = blockStart;
   }
   return 0;
-}
-
-std::vector<unsigned char> ReadWhole(const std::string& path) {
-  std::vector<unsigned char> bytes;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    unsigned char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-    std::fclose(f);
-  }
-  return bytes;
 }
 
 struct Playback {
@@ -115,16 +105,6 @@ Playback PlayThroughDiskDriver(const std::string& file) {
   return p;
 }
 
-std::vector<unsigned char> OfflineRender(const std::string& dir, int64_t frames) {
-  const std::string out = dir + "/offline.raw";
-  char level[32];
-  std::snprintf(level, sizeof level, "%.9g", static_cast<double>(Level));
-  const std::string command = std::string("'") + TONEWELL_RENDER_PATH + "' --frames " + std::to_string(frames) +
-                              " --level " + level + " '" + TONEWELL_DUMP_PATH + "' '" + out + "'";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
-  return ReadWhole(out);
-}
-
 std::string FrameText(const unsigned char* f) {
   const int left = static_cast<int16_t>(f[0] | f[1] << 8), right = static_cast<int16_t>(f[2] | f[3] << 8);
   return "(" + std::to_string(left) + ", " + std::to_string(right) + ")";
@@ -174,7 +154,7 @@ TEST(SdlDiskStream, PlaysOneSilentLapThenExactlyTheOfflineRender) {
     ASSERT_EQ(p.Tally.PlayedBytes % 4, 0u);
     const int64_t musicFrames = static_cast<int64_t>(p.Tally.PlayedBytes / 4) - LapFrames;
     ASSERT_GE(musicFrames, MusicFrames);
-    const std::vector<unsigned char> offline = OfflineRender(dir, musicFrames);
+    const std::vector<unsigned char> offline = OfflineRender(dir, musicFrames, Level);
     const std::string mismatch = Compare(p, offline);
     std::printf("attempt %d: %lld frames of music compared after %llu bytes of silence before the write, device buffer %d frames, "
                 "smallest lead %lld frames, %s\n",
