@@ -658,6 +658,74 @@ def case_no_terminal_signals(args, workdir):
     return 0
 
 
+ODD_DUMPS = ("fifo_no_writer", "fifo_silent_writer", "dev_zero", "directory")
+
+
+def make_odd_dump(run_dir, kind):
+    """music/dump.txt as something that is not a regular file; returns what must stay open
+    while the player runs (the silent writer's descriptor), or None."""
+    music = os.path.join(run_dir, "music")
+    os.makedirs(music, exist_ok=True)
+    dump = os.path.join(music, "dump.txt")
+    if kind == "directory":
+        os.mkdir(dump)
+    elif kind == "dev_zero":
+        os.symlink("/dev/zero", dump)
+    else:
+        os.mkfifo(dump)
+        if kind == "fifo_silent_writer":
+            return os.open(dump, os.O_RDWR | os.O_NONBLOCK)  # a writer that never writes
+    return None
+
+
+def case_panel_odd_dumps(args, workdir):
+    """A FIFO with and without a writer, /dev/zero and a directory as music/dump.txt: the panel
+    comes up with no dump ("Playing: 0 / 0") and q ends the player within a second, exit 0."""
+    for kind in ODD_DUMPS:
+        run_dir = tempfile.mkdtemp(dir=workdir)
+        writer = make_odd_dump(run_dir, kind)
+        pane = Pane(run_dir)
+        try:
+            start_in_pane(args, pane, with_dump=False)
+            poll_until(lambda: "Playing: 0 / 0" in pane.text(), "%s: Playing: 0 / 0" % kind, timeout_s=5)
+            start = time.monotonic()
+            pane.keys("q")
+            poll_until(lambda: any(EXIT_RE.search(l) for l in pane.lines()), "%s: the exit after q" % kind,
+                       timeout_s=5, interval_s=0.005)
+            elapsed = time.monotonic() - start
+            expect_exit_and_restored(pane, args.artifacts, "panel_odd_dump_%s.txt" % kind)
+            check(elapsed < 1.0, "%s: q took %.3f s to end the player" % (kind, elapsed))
+            print("%s: no dump, q -> exit 0 in %.1f ms, terminal restored" % (kind, elapsed * 1000))
+        finally:
+            pane.close()
+            if writer is not None:
+                os.close(writer)
+    return 0
+
+
+def case_no_terminal_odd_dumps(args, workdir):
+    """The same dumps without a terminal: SIGTERM ends the player within a second, exit 0."""
+    for kind in ODD_DUMPS:
+        run_dir = tempfile.mkdtemp(dir=workdir)
+        writer = make_odd_dump(run_dir, kind)
+        env = clean_env()
+        env["SDL_AUDIODRIVER"] = NO_SUCH_DRIVER
+        process = subprocess.Popen([args.player], cwd=run_dir, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        try:
+            code, elapsed = close_with_signal(process, signal.SIGTERM)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            if writer is not None:
+                os.close(writer)
+        check(code == 0, "%s: exit code %s after SIGTERM" % (kind, code))
+        check(elapsed < 1.0, "%s: SIGTERM took %.3f s to end the player" % (kind, elapsed))
+        print("%s: SIGTERM -> exit 0 in %.1f ms" % (kind, elapsed * 1000))
+    return 0
+
+
 LOSS_FS_BYTES = 1 << 20          # the tmpfs the disk driver writes to
 LOSS_FIRST_DEVICE_BYTES = 1 << 18  # room the first device finds: about 1.5 s of sound
 LOSS_AFTER_FRAMES = 3 * RATE       # sound the device after the loss must write before the quit
