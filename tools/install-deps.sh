@@ -9,7 +9,8 @@ set -euo pipefail
 play_packages=(cmake ninja-build g++ pkg-config libsdl2-dev libfltk1.3-dev libncurses-dev liblhasa-dev)
 test_packages=(python3 libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
                xvfb xauth openbox xdotool x11-utils wmctrl fonts-dejavu-extra imagemagick tmux sox
-               g++-mingw-w64-x86-64-posix wine64 wine jlha-utils lhasa dpkg-dev xz-utils)
+               g++-mingw-w64-x86-64-posix wine64 wine jlha-utils lhasa dpkg-dev xz-utils
+               xfwm4 icewm dbus-daemon unzip)
 # Manual pages (scdoc), the 48 px icon (rsvg-convert), the .deb (dpkg-shlibdeps, fakeroot,
 # lintian) and the ZIP; the packaging tests also check the desktop entry and the MIME types
 # (desktop-file-validate, update-mime-database, xdg-mime with File::MimeInfo's mimetype),

@@ -27,7 +27,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from e2e_support import FRAME_BYTES, TICK_FRAMES, Failure, check, render_reference, tick_matches  # noqa: E402
-from x11_session import X11Session, die_with_parent, wait_for  # noqa: E402
+from x11_session import MANAGERS, X11Session, die_with_parent, wait_for  # noqa: E402
 
 TITLE = "Tonewell =)"
 TITLE_PATTERN = r"^Tonewell =\)$"
@@ -789,7 +789,7 @@ def main():
     parser = argparse.ArgumentParser()
     for name in ("player", "probe", "render", "close-log", "music", "artifacts"):
         parser.add_argument("--" + name, required=True)
-    parser.add_argument("--wm", choices=("openbox", "xfwm4"), default="openbox")
+    parser.add_argument("--wm", choices=sorted(MANAGERS), default="openbox")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
     for name in ("player", "probe", "render", "close_log", "music", "artifacts"):

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """A private X server for tests: Xvfb on a free display, optionally with a window manager
-(openbox, or xfwm4 in a D-Bus session of its own for its settings daemon). Used as a module by
+(openbox, icewm, or xfwm4 in a D-Bus session of its own for its settings daemon). Used as a module by
 the end-to-end tests, and as a command that runs one program inside such a server:
 
     x11_session.py [--wm] -- PROGRAM ARGS...
@@ -29,6 +29,7 @@ WM_NUDGE = "_TONEWELL_WM_NUDGE"
 MANAGERS = {
     "openbox": ["openbox", "--sm-disable"],
     "xfwm4": ["dbus-run-session", "--", "xfwm4", "--compositor=off", "--sm-client-disable"],
+    "icewm": ["icewm", "--no-taskbar"],
 }
 
 
