@@ -106,6 +106,7 @@ std::string DumpText(const DumpFrames& dump) {
 std::string TuneSummary(const SourceTune& tune, const ConvertOptions& options) {
   std::string line = tune.Format;
   if (!tune.Title.empty() || !tune.Author.empty()) line += ", \"" + tune.Title + "\" / \"" + tune.Author + "\"";
+  if (!tune.Details.empty()) line += ", " + tune.Details;
   line += ", " + std::to_string(tune.FrameCount) + " frames, " + std::to_string(tune.Clock) + " Hz, " +
           std::to_string(tune.Rate) + " Hz frames";
   if (options.Clock > 0) line += " (clock taken as " + std::to_string(options.Clock) + " Hz)";

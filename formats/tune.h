@@ -21,6 +21,8 @@ constexpr int64_t ATARI_CLOCK = 2000000;   // Hz, YM2!/YM3!/YM3b/YM4! (no clock 
 // to the chip's widths, and whether the frame writes R13.
 struct SourceTune {
   std::string Format;                 // "PSG", "YM6!", "VTX ay", ...; " in LHA -lh5-" appended
+  std::string Details;                // more of the summary after the names: "note table 2", ...
+  std::vector<std::string> Notices;   // lines said once on standard error ("TurboSound: ...")
   std::vector<uint8_t> Registers;     // 14 bytes per stored frame
   std::vector<uint8_t> ShapeWritten;  // 1 byte per stored frame: 1 when R13 is written
   int64_t FrameCount = 0;             // frames of the music; only the first StoredFrameLimit kept

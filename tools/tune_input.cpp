@@ -44,6 +44,7 @@ int32_t ConvertTuneBytes(const char* program, const char* path, const std::vecto
   if (ConvertTune(tune, options, &dump, why) != 0) return -1;
   *text = DumpText(dump);
   std::fprintf(stderr, "%s: %s: %s\n", program, path, TuneSummary(tune, options).c_str());
+  for (const std::string& notice : tune.Notices) std::fprintf(stderr, "%s: %s: %s\n", program, path, notice.c_str());
   if (tune.DroppedDigidrums || tune.DroppedEffects)
     std::fprintf(stderr, "%s: %s: dropped %s: the chip has no such path\n", program, path,
                  tune.DroppedDigidrums && tune.DroppedEffects ? "digidrums and effects"
