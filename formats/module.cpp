@@ -1,0 +1,22 @@
+// The pass loop every module player shares.
+#include "formats/module.h"
+
+void RunModulePass(void* player, ModulePlayFrame play, SourceTune* tune) {
+  uint8_t registers[14] = {};
+  tune->Clock = ZX_CLOCK;
+  tune->Rate = DUMP_RATE;
+  tune->Registers.clear();
+  tune->ShapeWritten.clear();
+  tune->FrameCount = 0;
+  for (;;) {
+    bool shapeWritten = false;
+    if (!play(player, registers, &shapeWritten)) return;
+    if (tune->FrameCount == MAX_FRAMES) {  // longer than the player holds: cut
+      tune->Notices.push_back("the pass is longer than " + std::to_string(MAX_FRAMES) + " frames: cut there");
+      return;
+    }
+    tune->Registers.insert(tune->Registers.end(), registers, registers + 14);
+    tune->ShapeWritten.push_back(shapeWritten ? 1 : 0);
+    ++tune->FrameCount;
+  }
+}
