@@ -1,0 +1,44 @@
+#!/usr/bin/env python3
+"""tonewell_constants.py against the C++ sources: each row names the Python constant, the file
+and a pattern whose group is the number there. Exit 1 naming every disagreement."""
+import os
+import re
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import tonewell_constants as k  # noqa: E402
+
+# (Python name, file under the source root, pattern: the C++ name and its number)
+TABLE = [
+    ("PLAYER_CHIP_CLOCK_HZ", "psg/psg.h", r"\bPSG_CLOCK_HZ = (\d+)"),
+    ("PLAYER_CHIP_CLOCK_HZ", "formats/tune.h", r"\bTARGET_CLOCK = (\d+)"),
+    ("ZX_SPECTRUM_CLOCK_HZ", "formats/tune.h", r"\bPSG_CLOCK = (\d+)"),
+    ("ATARI_ST_CLOCK_HZ", "formats/tune.h", r"\bATARI_CLOCK = (\d+)"),
+    ("MAX_DUMP_FRAMES", "dump/dump_loader.h", r"\bMaxDumpFrames = (\d+)"),
+    ("MAX_DUMP_FRAMES", "formats/tune.h", r"\bMAX_FRAMES = (\d+)"),
+    ("SAMPLE_RATE", "audio/audio_stream.cpp", r"\bSampleRate = (\d+);"),
+    ("BLOCK_MS", "audio/audio_stream.cpp", r"\bBlockFrames = \(\(s\.SampleRate \* (\d+) / 1000\) \+ 3\) & ~3;"),
+    ("RING_BLOCKS", "audio/audio_stream.cpp", r"\bRingFrames = s\.BlockFrames \* (\d+);"),
+]
+
+
+def main():
+    root = os.path.dirname(HERE)
+    problems = []
+    for name, path, pattern in TABLE:
+        with open(os.path.join(root, path)) as f:
+            found = re.findall(pattern, f.read())
+        want = getattr(k, name)
+        if len(found) != 1:
+            problems.append("%s: %d matches of %r (update the table)" % (path, len(found), pattern))
+        elif int(found[0]) != want:
+            problems.append("%s = %d, but %s says %s" % (name, want, path, found[0]))
+    for p in problems:
+        print(p)
+    print("%d of %d constants agree" % (len(TABLE) - len(problems), len(TABLE)))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
