@@ -1,5 +1,10 @@
 #include "app/winlayer/layer_common.h"
 
+int32_t ClampSliderValue(int32_t value, int32_t minimum, int32_t maximum) {
+  if (maximum < minimum || value < minimum) return minimum;
+  return value > maximum ? maximum : value;
+}
+
 void DeferEvent(EventRecord& events, int32_t code, int32_t window) {
   if (!events.Deferred.empty()) {
     const DeferredEvent& last = events.Deferred.back();

@@ -10,6 +10,20 @@
 
 constexpr int32_t WINDOW_TABLE_GROWTH = 16;
 constexpr int32_t CONTROL_TABLE_GROWTH = 50;
+constexpr int32_t NO_WINDOW = -1;  // an event's window, or a backend's chosen window, when none
+
+// The handle of a backend that has no native objects: the number plus one, so that number 0
+// still gives a non-null handle; NumberOfHandle undoes it.
+inline NativeHandle HandleOfNumber(int32_t number) {
+  return reinterpret_cast<NativeHandle>(static_cast<uintptr_t>(number) + 1);
+}
+inline int32_t NumberOfHandle(NativeHandle handle) {
+  return static_cast<int32_t>(reinterpret_cast<uintptr_t>(handle)) - 1;
+}
+
+// A slider's value as every backend keeps it: value clamped to minimum..maximum (minimum when
+// the range is empty).
+int32_t ClampSliderValue(int32_t value, int32_t minimum, int32_t maximum);
 
 // An array of entries indexed by the caller's number. Entry must have a NativeHandle Handle
 // field: zero means free. Using a number at or past the capacity grows the array to that

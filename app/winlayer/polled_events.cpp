@@ -2,7 +2,6 @@
 
 namespace {
 
-constexpr int32_t NO_WINDOW = -1;
 PolledEvents State;
 
 }  // namespace

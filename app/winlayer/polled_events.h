@@ -20,5 +20,12 @@ void ResetPolledEvents();
 // Window-layer operations over Polled(): the control of the last control event; starting
 // (id returned, 0 if bad) and stopping window timers.
 int32_t PolledEventControl();
+
+// End step of a polled backend: no timers, and its own state (window and control tables) as new.
+template <typename LayerState>
+void EndPolledLayer(LayerState& state) {
+  Polled().Timers.clear();
+  state = LayerState{};
+}
 int32_t PolledStartTimer(NativeHandle window, int32_t id, int32_t periodMs);
 void PolledStopTimer(NativeHandle window, int32_t id);

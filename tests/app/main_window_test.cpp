@@ -96,9 +96,10 @@ int32_t FakeStartTimer(NativeHandle window, int32_t id, int32_t ms) {
 }
 
 const WindowLayerOps FakeOps = {
-    "fake",       nullptr,      nullptr,      nullptr,      nullptr,   FakeOpen,        FakeParent, FakeLabel,
-    FakeSlider,   FakeSetText,  FakeSetValue, FakeGetValue, FakeWait,  FakeEventControl, FakeStartTimer, nullptr,
-    nullptr,
+    .Name = "fake", .OpenTopWindow = FakeOpen, .UseControlParent = FakeParent, .CreateLabel = FakeLabel,
+    .CreateSlider = FakeSlider, .SetControlText = FakeSetText, .SetControlValue = FakeSetValue,
+    .GetControlValue = FakeGetValue, .WaitEvent = FakeWait, .GetEventControl = FakeEventControl,
+    .StartWindowTimer = FakeStartTimer,
 };
 
 ScriptedEvent Event(int32_t code, int32_t control = 0, int32_t slider = -1) {

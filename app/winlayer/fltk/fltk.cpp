@@ -188,16 +188,9 @@ void SetLabelText(FltkControl& control, const char* text) {
   ShowNow();
 }
 
-// A slider holds a value within its range, as the system's trackbar does.
-int32_t ClampToRange(const FltkControl& control, int32_t value) {
-  if (value > control.Maximum) value = control.Maximum;
-  if (value < control.Minimum) value = control.Minimum;
-  return value;
-}
-
 void SetSliderValue(FltkControl& control, int32_t value) {
   auto* slider = static_cast<Fl_Slider*>(control.Handle);
-  slider->value(ClampToRange(control, value));
+  slider->value(ClampSliderValue(value, control.Minimum, control.Maximum));
   slider->redraw();
   ShowNow();
 }
@@ -206,8 +199,8 @@ int32_t GetSliderValue(const FltkControl& control) {
   return static_cast<int32_t>(std::lround(static_cast<Fl_Slider*>(control.Handle)->value()));
 }
 
-const ControlKind LabelKind = {nullptr, nullptr, SetLabelText};
-const ControlKind SliderKind = {SetSliderValue, GetSliderValue, nullptr};
+const ControlKind LabelKind = {.SetText = SetLabelText};
+const ControlKind SliderKind = {.SetValue = SetSliderValue, .GetValue = GetSliderValue};
 
 // Every change of a slider's value by the user (drag, click, arrow key) posts one event.
 void OnSliderMoved(Fl_Widget* widget, void* number) {
@@ -547,7 +540,21 @@ int32_t FltkWindowCapacity() { return Layer.Windows.Capacity(); }
 int32_t FltkControlCapacity() { return Layer.Controls.Capacity(); }
 
 const WindowLayerOps FltkWindowLayer = {
-    "fltk",  Available, Init,     InitControls, End,          Open,       UseParent,  Label,
-    Slider,  SetText,   SetValue, GetValue,     Wait,         EventControl, StartTimer, StopTimer,
-    PeekCloseRequest,
+    .Name = "fltk",
+    .Available = Available,
+    .InitWindowLayer = Init,
+    .InitControlLayer = InitControls,
+    .EndWindowLayer = End,
+    .OpenTopWindow = Open,
+    .UseControlParent = UseParent,
+    .CreateLabel = Label,
+    .CreateSlider = Slider,
+    .SetControlText = SetText,
+    .SetControlValue = SetValue,
+    .GetControlValue = GetValue,
+    .WaitEvent = Wait,
+    .GetEventControl = EventControl,
+    .StartWindowTimer = StartTimer,
+    .StopWindowTimer = StopTimer,
+    .CloseRequested = PeekCloseRequest,
 };

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int32_t NO_WINDOW = -1;
 constexpr int32_t KIND_LABEL = 1;
 constexpr int32_t KIND_SLIDER = 2;
 
@@ -33,34 +32,18 @@ struct HeadlessLayer {
   int32_t TopWindow = NO_WINDOW;  // the window a close request is for: the last one opened
 } Layer;
 
-// Handles are the number plus one, so that number 0 still gives a non-null handle.
-NativeHandle HandleOf(int32_t number) {
-  return reinterpret_cast<NativeHandle>(static_cast<uintptr_t>(number) + 1);
-}
-
-// value clamped to minimum..maximum (minimum when the range is empty), as a slider keeps it.
-int32_t Clamp(int32_t value, int32_t minimum, int32_t maximum) {
-  if (maximum < minimum || value < minimum) return minimum;
-  return value > maximum ? maximum : value;
-}
-
 void Init() {
   Layer = HeadlessLayer{};
   ResetPolledEvents();
   StartCloseSignals();
 }
 
-void End() {
-  Polled().Timers.clear();
-  Layer.Windows.Entries.clear();
-  Layer.Controls.Entries.clear();
-  Layer.TopWindow = NO_WINDOW;
-}
+void End() { EndPolledLayer(Layer); }
 
 NativeHandle Open(int32_t window, int32_t, int32_t, int32_t, int32_t, const char*, int32_t) {
   HeadlessWindow* w = Layer.Windows.Take(window);
   if (!w) return nullptr;
-  *w = HeadlessWindow{HandleOf(window)};
+  *w = HeadlessWindow{HandleOfNumber(window)};
   Layer.TopWindow = window;
   return w->Handle;
 }
@@ -68,7 +51,7 @@ NativeHandle Open(int32_t window, int32_t, int32_t, int32_t, int32_t, const char
 HeadlessControl* NewControl(int32_t control, int32_t kind) {
   HeadlessControl* c = Layer.Controls.Take(control);
   if (!c) return nullptr;
-  *c = HeadlessControl{HandleOf(control), kind, {}, 0, 0, 0};
+  *c = HeadlessControl{HandleOfNumber(control), kind, {}, 0, 0, 0};
   return c;
 }
 
@@ -84,7 +67,7 @@ NativeHandle Slider(int32_t control, int32_t, int32_t, int32_t, int32_t, int32_t
   if (!c) return nullptr;
   c->Minimum = minimum < 0 ? 0 : minimum;
   c->Maximum = maximum < 0 ? 0 : maximum;
-  c->Value = Clamp(0, c->Minimum, c->Maximum);
+  c->Value = ClampSliderValue(0, c->Minimum, c->Maximum);
   return c->Handle;
 }
 
@@ -95,7 +78,7 @@ void SetText(int32_t control, const char* text) {
 // Labels have no value: setting one does nothing and reading one gives 0.
 void SetValue(int32_t control, int32_t value) {
   HeadlessControl* c = Layer.Controls.Find(control);
-  if (c && c->Kind == KIND_SLIDER) c->Value = Clamp(value, c->Minimum, c->Maximum);
+  if (c && c->Kind == KIND_SLIDER) c->Value = ClampSliderValue(value, c->Minimum, c->Maximum);
 }
 
 int32_t GetValue(int32_t control) {
@@ -126,7 +109,17 @@ int32_t Wait() {
 }  // namespace
 
 const WindowLayerOps HeadlessWindowLayer = {
-    "headless", nullptr,  Init,     nullptr,  End,          Open,       nullptr,  Label,
-    Slider,     SetText,  SetValue, GetValue, Wait,         PolledEventControl, PolledStartTimer, PolledStopTimer,
-    nullptr,
+    .Name = "headless",
+    .InitWindowLayer = Init,
+    .EndWindowLayer = End,
+    .OpenTopWindow = Open,
+    .CreateLabel = Label,
+    .CreateSlider = Slider,
+    .SetControlText = SetText,
+    .SetControlValue = SetValue,
+    .GetControlValue = GetValue,
+    .WaitEvent = Wait,
+    .GetEventControl = PolledEventControl,
+    .StartWindowTimer = PolledStartTimer,
+    .StopWindowTimer = PolledStopTimer,
 };

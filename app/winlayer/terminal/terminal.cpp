@@ -28,8 +28,6 @@
 
 namespace {
 
-constexpr int32_t NO_WINDOW = -1;
-
 struct TermWindow {
   NativeHandle Handle;
   std::string Title;
@@ -57,14 +55,6 @@ struct TerminalLayer {
   int32_t OriginRow = 0, OriginColumn = 0;
 } Layer;
 
-
-// Handles are the number plus one, so that number 0 still gives a non-null handle.
-NativeHandle HandleOf(int32_t number) {
-  return reinterpret_cast<NativeHandle>(static_cast<uintptr_t>(number) + 1);
-}
-int32_t NumberOf(NativeHandle handle) {
-  return static_cast<int32_t>(reinterpret_cast<uintptr_t>(handle)) - 1;
-}
 
 
 // Redraws the panel of the shown window, centred on the screen.
@@ -230,24 +220,21 @@ void Init() {
 
 void End() {
   StopTerminal();
-  Polled().Timers.clear();
-  Layer.Windows.Entries.clear();
-  Layer.Controls.Entries.clear();
-  Layer.ShownWindow = Layer.ParentWindow = NO_WINDOW;
+  EndPolledLayer(Layer);
 }
 
 NativeHandle Open(int32_t window, int32_t, int32_t, int32_t width, int32_t height, const char* title,
                   int32_t flags) {
   TermWindow* w = Layer.Windows.Take(window);
   if (!w) return nullptr;
-  *w = TermWindow{HandleOf(window), title, width, height, (flags & WINDOW_HIDDEN) != 0};
+  *w = TermWindow{HandleOfNumber(window), title, width, height, (flags & WINDOW_HIDDEN) != 0};
   if (!w->Hidden) Layer.ShownWindow = window;
   Draw();
   return w->Handle;
 }
 
 NativeHandle UseParent(NativeHandle window) {
-  const int32_t number = NumberOf(window);
+  const int32_t number = NumberOfHandle(window);
   if (Layer.Windows.Find(number) && Layer.Windows.Find(number)->Handle == window) Layer.ParentWindow = number;
   return window;
 }
@@ -255,7 +242,7 @@ NativeHandle UseParent(NativeHandle window) {
 TermControl* NewControl(int32_t control, int32_t kind, int32_t x, int32_t y, int32_t width, int32_t height) {
   TermControl* c = Layer.Controls.Take(control);
   if (!c) return nullptr;
-  *c = TermControl{HandleOf(control), kind, Layer.ParentWindow, x, y, width, height, {}, 0, 0, 0};
+  *c = TermControl{HandleOfNumber(control), kind, Layer.ParentWindow, x, y, width, height, {}, 0, 0, 0};
   return c;
 }
 
@@ -318,7 +305,19 @@ int32_t Wait() {
 }  // namespace
 
 const WindowLayerOps TerminalWindowLayer = {
-    "terminal", Available, Init,     nullptr, End,          Open,       UseParent, Label,
-    Slider,     SetText,   SetValue, GetValue, Wait,        PolledEventControl, PolledStartTimer, PolledStopTimer,
-    nullptr,
+    .Name = "terminal",
+    .Available = Available,
+    .InitWindowLayer = Init,
+    .EndWindowLayer = End,
+    .OpenTopWindow = Open,
+    .UseControlParent = UseParent,
+    .CreateLabel = Label,
+    .CreateSlider = Slider,
+    .SetControlText = SetText,
+    .SetControlValue = SetValue,
+    .GetControlValue = GetValue,
+    .WaitEvent = Wait,
+    .GetEventControl = PolledEventControl,
+    .StartWindowTimer = PolledStartTimer,
+    .StopWindowTimer = PolledStopTimer,
 };

@@ -67,11 +67,6 @@ int32_t SliderTrackCells(int32_t widthPx) {
   return std::max(SLIDER_MIN_TRACK_CELLS, CellSpan(widthPx, CELL_WIDTH_PX) - SLIDER_BRACKET_CELLS);
 }
 
-int32_t ClampSliderValue(int32_t value, int32_t minimum, int32_t maximum) {
-  if (maximum < minimum || value < minimum) return minimum;
-  return value > maximum ? maximum : value;
-}
-
 int32_t FilledTrackCells(int32_t value, int32_t minimum, int32_t maximum, int32_t trackCells) {
   if (trackCells <= 0) return 0;
   const int64_t range = static_cast<int64_t>(maximum) - minimum;

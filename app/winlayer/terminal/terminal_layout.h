@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/winlayer/layer_common.h"  // ClampSliderValue
+
 // One cell column stands for 5 pixels and one cell row for 13: the level labels sit 13 pixels
 // apart, so every label of the main window keeps a row of its own and their order.
 constexpr int32_t CELL_WIDTH_PX = 5;
@@ -42,8 +44,6 @@ int32_t CellSpan(int32_t extentPx, int32_t cellPx);
 
 // Track cells of a slider widthPx pixels wide.
 int32_t SliderTrackCells(int32_t widthPx);
-// value clamped to minimum..maximum (minimum when the range is empty).
-int32_t ClampSliderValue(int32_t value, int32_t minimum, int32_t maximum);
 // Track cells drawn filled for value: 0 at the minimum, all at the maximum, in proportion
 // between, rounded to nearest.
 int32_t FilledTrackCells(int32_t value, int32_t minimum, int32_t maximum, int32_t trackCells);

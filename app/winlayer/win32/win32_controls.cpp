@@ -146,11 +146,18 @@ LRESULT SliderMessage(int32_t control, HWND window, UINT message, WPARAM, LPARAM
 }  // namespace
 
 const ControlKind LabelKind = {
-    "label", LabelMessage, nullptr, nullptr, nullptr, nullptr, nullptr, LabelSetColour, LabelGetColour, LabelRelease,
+    .Name = "label",
+    .HandleMessage = LabelMessage,
+    .SetColour = LabelSetColour,
+    .GetColour = LabelGetColour,
+    .Release = LabelRelease,
 };
 
 const ControlKind SliderKind = {
-    "slider", SliderMessage, SliderSetValue, SliderGetValue, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    .Name = "slider",
+    .HandleMessage = SliderMessage,
+    .SetValue = SliderSetValue,
+    .GetValue = SliderGetValue,
 };
 
 int32_t ControlNumberOf(HWND hwnd) {

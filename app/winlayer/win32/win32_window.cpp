@@ -376,22 +376,21 @@ void MoveFocus(HWND window, bool forward) {
   SetFocus(order.Stops[next]);
 }
 
+// Always available on Windows; close requests are seen only by the event loop.
 const WindowLayerOps Win32WindowLayer = {
-    "win32",
-    nullptr,  // always available on Windows
-    Win32InitWindowLayer,
-    Win32InitControlLayer,
-    Win32EndWindowLayer,
-    Win32OpenTopWindow,
-    Win32UseControlParent,
-    Win32CreateLabel,
-    Win32CreateSlider,
-    Win32SetControlText,
-    Win32SetControlValue,
-    Win32GetControlValue,
-    Win32WaitEvent,
-    Win32GetEventControl,
-    Win32StartWindowTimer,
-    Win32StopWindowTimer,
-    nullptr,  // close requests: seen only by the event loop
+    .Name = "win32",
+    .InitWindowLayer = Win32InitWindowLayer,
+    .InitControlLayer = Win32InitControlLayer,
+    .EndWindowLayer = Win32EndWindowLayer,
+    .OpenTopWindow = Win32OpenTopWindow,
+    .UseControlParent = Win32UseControlParent,
+    .CreateLabel = Win32CreateLabel,
+    .CreateSlider = Win32CreateSlider,
+    .SetControlText = Win32SetControlText,
+    .SetControlValue = Win32SetControlValue,
+    .GetControlValue = Win32GetControlValue,
+    .WaitEvent = Win32WaitEvent,
+    .GetEventControl = Win32GetEventControl,
+    .StartWindowTimer = Win32StartWindowTimer,
+    .StopWindowTimer = Win32StopWindowTimer,
 };

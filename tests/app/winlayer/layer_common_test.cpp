@@ -13,6 +13,14 @@ struct Entry {
 
 char Tags[4];
 
+// Every backend keeps its sliders' values so.
+TEST(SliderBar, ValuesClampToTheRangeAndAnEmptyRangeToItsMinimum) {
+  EXPECT_EQ(ClampSliderValue(50, 0, 100), 50);
+  EXPECT_EQ(ClampSliderValue(-1, 0, 100), 0);
+  EXPECT_EQ(ClampSliderValue(101, 0, 100), 100);
+  EXPECT_EQ(ClampSliderValue(15, 20, 10), 20);
+}
+
 TEST(NumberedTable, GrowsToTheNumberPlusItsStepAndKeepsContent) {
   NumberedTable<Entry> windows{{}, WINDOW_TABLE_GROWTH};
   EXPECT_EQ(windows.Capacity(), 0);

@@ -172,13 +172,6 @@ TEST(SliderBar, MouseCellsMapFromTheMinimumAtTheFirstCellToTheMaximumAtTheLast) 
   }
 }
 
-TEST(SliderBar, ValuesClampToTheRangeAndAnEmptyRangeToItsMinimum) {
-  EXPECT_EQ(ClampSliderValue(50, 0, 100), 50);
-  EXPECT_EQ(ClampSliderValue(-1, 0, 100), 0);
-  EXPECT_EQ(ClampSliderValue(101, 0, 100), 100);
-  EXPECT_EQ(ClampSliderValue(15, 20, 10), 20);
-}
-
 // --- Keys -------------------------------------------------------------------------------
 
 struct KeyCase {
