@@ -3,7 +3,7 @@
 time after it began (0, 1, 2, 5, 10, 20 and 50 ms), again and again, and must end every time
 with exit code 0.
 
-    signal_storm.py BACKEND --player P --dump D --shim START_SHIM [--repeat N]
+    signal_storm.py --player P --dump D --shim START_SHIM [--repeat N] [BACKEND...]
 
 "Began" is the moment the program's own code starts to run: the preloaded shim writes a byte
 to a pipe from its initialiser, once the system's loader has mapped every library (before that
@@ -15,7 +15,6 @@ terminal, no display) or "fltk" (a private X server with openbox). Sound goes to
 driver. The delay only sets the moment of the signal; every result is the player's exit code
 and the terminal's state once it has ended.
 """
-import argparse
 import fcntl
 import os
 import select
@@ -28,9 +27,8 @@ import tempfile
 import termios
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from e2e_support import Failure, check  # noqa: E402
+from e2e_support import Case, Failure, X11Session, check, clean_env as bare_env, copy_dump, main  # noqa: E402
 
 DELAYS_MS = (0, 1, 2, 5, 10, 20, 50)
 EXIT_LIMIT_S = 10.0   # a player that has not ended by then has ignored the signal
@@ -40,12 +38,7 @@ ROWS, COLUMNS = 24, 80
 
 
 def clean_env(work):
-    env = dict(os.environ)
-    for name in ("DISPLAY", "WAYLAND_DISPLAY", "LINES", "COLUMNS", "TMUX", "TMUX_PANE"):
-        env.pop(name, None)
-    env["SDL_AUDIODRIVER"] = "disk"
-    env["SDL_DISKAUDIOFILE"] = os.path.join(work, "out.raw")
-    return env
+    return bare_env(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=os.path.join(work, "out.raw"))
 
 
 def wait_exit(proc, drain=None):
@@ -176,8 +169,7 @@ def storm(args, run):
         for _ in range(args.repeat):
             work = tempfile.mkdtemp(prefix="tonewell-storm-")
             try:
-                os.makedirs(os.path.join(work, "music"))
-                shutil.copy(args.dump, os.path.join(work, "music", "dump.txt"))
+                copy_dump(args.dump, work)
                 code, problems = run(args, work, delay)
             finally:
                 shutil.rmtree(work, ignore_errors=True)
@@ -188,30 +180,18 @@ def storm(args, run):
     check(not failures, "%d runs did not end cleanly: %s" % (len(failures), "; ".join(failures[:10])))
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("backend", choices=("terminal", "headless", "fltk"))
-    parser.add_argument("--player", required=True)
-    parser.add_argument("--dump", required=True)
-    parser.add_argument("--shim", required=True)
-    parser.add_argument("--repeat", type=int, default=20)
-    args = parser.parse_args()
-    for name in ("player", "dump", "shim"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
-    sys.stdout.reconfigure(line_buffering=True)
-    try:
-        if args.backend == "fltk":
-            from x11_session import X11Session
-            with X11Session(window_manager=True) as session:
-                storm(args, lambda a, w, d: run_fltk(a, w, d, session))
-        else:
-            storm(args, run_terminal if args.backend == "terminal" else run_headless)
-    except Failure as failure:
-        print("FAIL %s: %s" % (args.backend, failure))
-        return 1
-    print("PASS %s" % args.backend)
-    return 0
+class StormCases(Case):
+    def test_headless(self):
+        storm(self.opt, run_headless)
+
+    def test_terminal(self):
+        storm(self.opt, run_terminal)
+
+    def test_fltk(self):
+        with X11Session(window_manager=True) as session:
+            storm(self.opt, lambda a, w, d: run_fltk(a, w, d, session))
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(StormCases, ("player", "dump", "shim"),
+                  lambda parser: parser.add_argument("--repeat", type=int, default=20)))

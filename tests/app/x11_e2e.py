@@ -2,7 +2,7 @@
 """The player end to end, in a private X server with openbox as the window manager.
 
     x11_e2e.py --player TONEWELL --probe LABEL_PROBE --render TONEWELL_RENDER
-               --close-log CLOSE_LOG_SHIM --music DUMP --artifacts DIR CASE
+               --close-log CLOSE_LOG_SHIM --music DUMP --artifacts DIR [--wm WM] [CASE...]
 
 Each CASE starts its own X server and runs the player from a fresh directory holding the
 case's music/dump.txt. Sound goes through SDL's disk driver into a file that the case reads:
@@ -13,7 +13,6 @@ Label texts are read by comparing the window's pixels with the same texts drawn 
 probe on the same server. A preloaded shim notes when the player closes its sound device and
 destroys its window. Every wait is a bounded poll for a condition.
 """
-import argparse
 import os
 import re
 import select
@@ -24,10 +23,10 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from e2e_support import FRAME_BYTES, TICK_FRAMES, Failure, check, render_reference, tick_matches  # noqa: E402
-from x11_session import MANAGERS, X11Session, die_with_parent, wait_for  # noqa: E402
+from e2e_support import (FRAME_BYTES, MANAGERS, MAX_DUMP_FRAMES, RING_FRAMES, SAMPLE_RATE, TICK_FRAMES,  # noqa: E402
+                         Case, Failure, X11Session, check, die_with_parent, dump_frames, main, read_file,
+                         render_reference, runs, sound_start, tick_matches, wait_for)
 
 TITLE = "Tonewell =)"
 TITLE_PATTERN = r"^Tonewell =\)$"
@@ -35,10 +34,6 @@ CLIENT_W, CLIENT_H = 140, 100
 STATUS_RECT = (10, 10, 110, 20)
 LEVEL_RECTS = [(10, 30, 110, 14), (10, 43, 110, 14), (10, 56, 110, 14)]
 SLIDER_RECT = (6, 75, 130, 18)
-MAX_DUMP_FRAMES = 32787
-RING_FRAMES = 7072       # the device's pass over the silent ring before the first rendered block
-START_PROBE_FRAMES = 2000  # frames of the rendering looked for to find where it starts
-SAMPLE_RATE = 44100
 CLOSE_LIMIT_S = 0.5
 WAIT_S = 15.0
 # A steady tone on channel A at full volume: every tick's worth of sound is loud and unlike
@@ -46,8 +41,6 @@ WAIT_S = 15.0
 TONE_LINE = "00 01 00 00 00 00 00 3E 0F 00 00 00 00 FF"
 
 log = print
-
-
 
 
 # ---------------------------------------------------------------------------------------------
@@ -364,11 +357,7 @@ class Player:
         return self.proc.poll() is None
 
     def audio(self):
-        try:
-            with open(self.audio_file, "rb") as f:
-                return f.read()
-        except FileNotFoundError:
-            return b""
+        return read_file(self.audio_file) if self.audio_file else b""
 
     def frames(self):
         return len(self.audio()) // FRAME_BYTES
@@ -398,16 +387,6 @@ def render(args, dump, frames, level):
     return render_reference(args.render, dump, frames, level)
 
 
-def sound_start(audio, reference):
-    """The frame of the sound file at which the rendered sound begins, or None. Before it the
-    device plays the silent ring: once, or more often when the pump starts late."""
-    want = reference[:START_PROBE_FRAMES * FRAME_BYTES]
-    at = audio.find(want)
-    while at >= 0 and at % FRAME_BYTES:
-        at = audio.find(want, at + 1)
-    return None if at < 0 else at // FRAME_BYTES
-
-
 def expect_rendered(audio, reference, what):
     """The sound file holds silence, then exactly the reference from its first frame on."""
     start = sound_start(audio, reference)
@@ -431,13 +410,6 @@ def tick_blocks(audio, references, first="H"):
     for _, block, keys in tick_matches(audio, start, references):
         out.append(keys[0] if keys else "Z" if block.count(0) == len(block) else "?")
     return start, "".join(out)
-
-
-def count_frames(path):
-    """Frames the loader takes from a dump: lines not blank after trimming spaces, at most 32787."""
-    with open(path, "rb") as f:
-        lines = re.split(rb"\r\n|\r|\n|\x00", f.read())
-    return min(sum(1 for line in lines if line.strip(b" ")), MAX_DUMP_FRAMES)
 
 
 def close_with_alt_f4(session, window):
@@ -482,101 +454,6 @@ def wait_for_labels(session, probe, window, frame_count, want, what, screen=Fals
     return wait_for(good, WAIT_S, what)
 
 
-# ---------------------------------------------------------------------------------------------
-# The cases.
-
-def case_window(args, session, work):
-    """The window, its status with level bars, the sound of the bundled dump, Alt+F4."""
-    dump = os.path.join(work, "music", "dump.txt")
-    frame_count = count_frames(dump)
-    probe = Probe(session, args.probe, probe_texts([frame_count]))
-    player = Player(session, args, work, os.path.join(work, "sound.raw"))
-    window = player.window(session)
-
-    x, y, w, h, (left, right, top, bottom) = centred_geometry(session, window)
-    check((w, h) == (CLIENT_W, CLIENT_H), "client area %dx%d" % (w, h))
-    sw, sh = screen_size(session)
-    outer = (x - left, y - top, w + left + right, h + top + bottom)
-    log("client %dx%d at %d,%d; frame %dx%d at %d,%d on a %dx%d screen" %
-        (w, h, x, y, outer[2], outer[3], outer[0], outer[1], sw, sh))
-    check(outer[0] == (sw - outer[2]) // 2 and outer[1] == (sh - outer[3]) // 2, "the frame is not centred")
-
-    hints = session.run(["xprop", "-id", str(window), "WM_NORMAL_HINTS"])
-    check("minimum size: 140 by 100" in hints and "maximum size: 140 by 100" in hints, "size hints: " + hints)
-    actions = session.run(["xprop", "-id", str(window), "_NET_WM_ALLOWED_ACTIONS"])
-    check("_NET_WM_ACTION_CLOSE" in actions, "the window manager offers no close")
-    for forbidden in ("_NET_WM_ACTION_RESIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"):
-        check(forbidden not in actions, "the window manager offers " + forbidden)
-
-    # The screenshot kept is the very picture whose labels were read.
-    status, levels, screen = wait_for_labels(
-        session, probe, window, frame_count,
-        lambda status, levels: status == "playing" and None not in levels and sum(map(bool, levels)) >= 2,
-        "'Playing: N / %d' with two level bars" % frame_count, screen=True)
-    log("status: Playing: N / %d; level bars A, B, C: %s" % (frame_count, levels))
-    save_png(session, screen, os.path.join(args.artifacts, "player.png"))
-
-    # Attempts to resize and maximise; a later move is the sign that the window manager has
-    # dealt with them, since it takes requests in order.
-    session.run(["xdotool", "windowsize", str(window), "300", "200"])
-    session.run(["wmctrl", "-r", TITLE, "-b", "add,maximized_vert,maximized_horz"])
-    session.run(["xdotool", "windowmove", str(window), "20", "30"])
-    wait_for(lambda: geometry(session, window)[:2] != (x, y), WAIT_S, "the window to move")
-    check(geometry(session, window)[2:] == (CLIENT_W, CLIENT_H), "the window was resized")
-
-    # The sound: the silent ring, then exactly the offline rendering.
-    wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE, WAIT_S, "a second of sound")
-    audio = player.audio()
-    expect_rendered(audio, render(args, dump, len(audio) // FRAME_BYTES, "0.85"), "sound")
-
-    expect_clean_close(player, close_with_alt_f4(session, window), "Alt+F4")
-
-
-def case_volume(args, session, work):
-    """Slider to 0 with the mouse, then Right and Left: the sound follows at the next tick."""
-    dump = os.path.join(work, "music", "dump.txt")
-    with open(dump, "w") as f:
-        f.write((TONE_LINE + "\n") * 50)
-    player = Player(session, args, work, os.path.join(work, "sound.raw"))
-    window = player.window(session)
-    frames = 30 * SAMPLE_RATE
-    refs = {"H": render(args, dump, frames, "0.85"), "L": render(args, dump, frames, "0.01")}
-
-    def blocks():
-        return tick_blocks(player.audio(), refs)[1]
-
-    def wait_for_ticks(pattern, what):
-        try:
-            wait_for(lambda: re.fullmatch(pattern, blocks()), WAIT_S, what)
-        except TimeoutError as timeout:
-            raise Failure("%s; ticks so far: %s" % (timeout, blocks()))
-
-    wait_for_ticks(r"H{5,}", "five ticks of sound at 85")
-    # The drag in one stroke: press on the knob, one motion far past the slider's left end and
-    # the release right after it, so the player may well read the motion and the release
-    # together; steps in between would let ticks at levels between 85 and 0 into the sound.
-    x, y, _, _, _ = centred_geometry(session, window)
-    sx, sy, sw, sh = SLIDER_RECT
-    knob_x, knob_y = x + sx + (sw * 85) // 100, y + sy + sh // 2
-    session.run(["xdotool", "mousemove", "--sync", str(knob_x), str(knob_y), "mousedown", "1"])
-    session.run(["xdotool", "mousemove", "--sync", str(x - 40), str(knob_y), "mouseup", "1"])
-    released_at = player.frames()
-    wait_for_ticks(r"H+Z{3,}", "silence after the slider went to 0")
-    start, classes = tick_blocks(player.audio(), refs)
-    first_silent = start + classes.index("Z") * TICK_FRAMES
-    log("slider to 0: silent from frame %d, %d frames after the file held %d at the release" %
-        (first_silent, first_silent - released_at, released_at))
-    check(first_silent - released_at < SAMPLE_RATE // 2, "the silence came late")
-
-    wait_for_focus(session, window)
-    session.run(["xdotool", "key", "Right"])
-    wait_for_ticks(r"H+Z+L{3,}", "sound at level 1 after Right")
-    session.run(["xdotool", "key", "Left"])
-    wait_for_ticks(r"H+Z+L+Z{3,}", "silence again after Left")
-    final = blocks()
-    log("ticks: %s" % re.sub(r"(.)\1*", lambda m: "%s*%d " % (m.group(1), len(m.group(0))), final))
-    expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
-    check(re.fullmatch(r"H+Z+L+Z+", tick_blocks(player.audio(), refs)[1]), "the sound changed inside a tick")
 
 
 def hold_the_load(work):
@@ -584,7 +461,6 @@ def hold_the_load(work):
     gate = os.path.join(work, "load-gate")
     os.mkfifo(gate)
     return gate
-
 
 def wait_at_the_gate(gate, player):
     """Returns once the player waits at the gate (its load has begun): the FIFO then has a
@@ -601,126 +477,10 @@ def wait_at_the_gate(gate, player):
     fd = wait_for(reader_waits, WAIT_S, "the player's load to reach the gate")
     return None if fd == "ended" else fd
 
-
 def release_the_load(fd):
     if fd is not None:
         os.write(fd, b"x")
         os.close(fd)
-
-
-def case_loading(args, session, work):
-    """A 32787-line dump whose load is held: "Loading..." until it is in, then it plays."""
-    dump = os.path.join(work, "music", "dump.txt")
-    with open(args.music) as f:
-        lines = [line for line in f.read().splitlines() if line.strip(" ")]
-    with open(dump, "w") as f:
-        f.write("".join(lines[i % len(lines)] + "\n" for i in range(MAX_DUMP_FRAMES)))
-    content = os.path.join(work, "content.txt")
-    shutil.copyfile(dump, content)
-    gate = hold_the_load(work)
-    probe = Probe(session, args.probe, probe_texts([MAX_DUMP_FRAMES]))
-    player = Player(session, args, work, os.path.join(work, "sound.raw"), load_gate=gate)
-    window = player.window(session)
-    # The load is held: the window must already show its first state.
-    loading = wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
-                    lambda status, levels: status == "loading" and levels == ["", "", ""],
-                    "'Loading...' and empty level labels during the load")
-    log("during the load: 'Loading...', empty level labels")
-    save_png(session, loading[2], os.path.join(args.artifacts, "player-loading.png"))
-    check(player.running(), "the player ended during the load")
-    release_the_load(wait_at_the_gate(gate, player))
-    wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
-                    lambda status, levels: status == "playing", "'Playing: N / 32787' after the load")
-    log("after the load: 'Playing: N / %d'" % MAX_DUMP_FRAMES)
-    wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE, WAIT_S, "a second of sound")
-    audio = player.audio()
-    expect_rendered(audio, render(args, content, len(audio) // FRAME_BYTES, "0.85"), "sound of the long dump")
-    expect_clean_close(player, lambda: player.proc.send_signal(signal.SIGTERM), "SIGTERM")
-
-
-def case_loadclose(args, session, work):
-    """A close request made during the load is acted on once the load is done."""
-    with open(os.path.join(work, "music", "dump.txt"), "w") as f:
-        f.write((TONE_LINE + "\n") * 100)
-    gate = hold_the_load(work)
-    player = Player(session, args, work, os.path.join(work, "sound.raw"), load_gate=gate)
-    player.window(session)
-    held = wait_at_the_gate(gate, player)
-    check(held is not None, "the player ended before its load began")
-    session.run(["wmctrl", "-c", TITLE])
-    check(player.running(), "the player ended before its load was done")
-    start = time.monotonic()
-    release_the_load(held)
-    wait_for(lambda: not player.running(), WAIT_S, "the player to end after the load")
-    log("closed during the load: ended %.3f s after the load, exit code %d" %
-        (time.monotonic() - start, player.proc.returncode))
-    check(player.proc.returncode == 0, "exit code %d" % player.proc.returncode)
-
-
-def case_nodevice(args, session, work):
-    """No sound device at all: the window runs, stays at frame 0, and closes cleanly."""
-    frame_count = count_frames(os.path.join(work, "music", "dump.txt"))
-    probe = Probe(session, args.probe, probe_texts([frame_count]))
-    player = Player(session, args, work, driver="tonewell-no-such-driver")
-    window = player.window(session)
-    for _ in range(2):  # the first refresh and a later one
-        wait_for_labels(session, probe, window, frame_count,
-                        lambda status, levels: status == "zero" and levels == [0, 0, 0],
-                        "'Playing: 0 / %d' with empty bars" % frame_count)
-        first = time.monotonic()
-        wait_for(lambda: time.monotonic() - first > 0.3, WAIT_S, "a few refreshes")
-    log("no device: 'Playing: 0 / %d', empty bars" % frame_count)
-    expect_clean_close(player, close_with_alt_f4(session, window), "Alt+F4")
-
-
-def case_nodump(args, session, work):
-    """No dump file: 'Playing: 0 / 0', the sound of no frames, clean close."""
-    shutil.rmtree(os.path.join(work, "music"))
-    probe = Probe(session, args.probe, probe_texts([0]))
-    player = Player(session, args, work, os.path.join(work, "sound.raw"))
-    window = player.window(session)
-    wait_for_labels(session, probe, window, 0, lambda status, levels: status == "zero" and levels == [0, 0, 0],
-                    "'Playing: 0 / 0' with empty bars")
-    # With no frames every tick writes the all-zero frame: the chip's faint idle output, the
-    # same as rendered from a dump without any frame.
-    wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE // 2, WAIT_S, "half a second of sound")
-    empty = os.path.join(work, "empty.txt")
-    open(empty, "w").close()
-    audio = player.audio()
-    expect_rendered(audio, render(args, empty, len(audio) // FRAME_BYTES, "0.85"), "sound without a dump")
-    log("no dump: 'Playing: 0 / 0'")
-    expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
-
-
-def case_signals(args, session, work):
-    """SIGINT, SIGTERM and SIGHUP (the terminal that started it went) close the player like a
-    close request."""
-    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-        player = Player(session, args, work, os.path.join(work, "sound-%d.raw" % sig))
-        player.window(session)
-        wait_for(lambda: player.frames() > RING_FRAMES, WAIT_S, "sound")
-        expect_clean_close(player, lambda: player.proc.send_signal(sig), signal.Signals(sig).name)
-        wait_for(lambda: find_window(session) is None, WAIT_S, "the window to go")
-
-
-def case_displaylost(args, session, work):
-    """The X server goes away under the playing player: it stops its sound, closes the device
-    and ends with exit code 0."""
-    player = Player(session, args, work, os.path.join(work, "sound.raw"))
-    player.window(session)
-    wait_for(lambda: player.frames() > RING_FRAMES, WAIT_S, "sound")
-    start = time.monotonic()
-    session.xvfb.kill()
-    session.xvfb.wait()
-    wait_for(lambda: not player.running(), WAIT_S, "the player to end after the X server")
-    code = player.proc.returncode
-    log("X server killed: the player ended %.3f s later with exit code %d" % (time.monotonic() - start, code))
-    check(code == 0, "exit code %d after the display was lost" % code)
-    events = player.close_events()
-    check("audio-close" in events, "the sound device was not closed: %s" % events)
-    check(os.path.getsize(player.audio_file) % FRAME_BYTES == 0, "the sound file ends inside a frame")
-    log("the sound device was closed")
-
 
 def window_state(session, window):
     """(map state, WM_STATE) of the window: ("IsViewable", "Normal") while it is shown."""
@@ -730,102 +490,288 @@ def window_state(session, window):
     return (state.group(1) if state else None, managed.group(1) if managed else None)
 
 
-def case_nominimize(args, session, work):
-    """The frame offers no maximise and, where the window manager honours the hints, no
-    minimise; a window minimised all the same (xdotool) is shown again."""
-    player = Player(session, args, work, os.path.join(work, "sound.raw"))
-    window = player.window(session)
-    centred_geometry(session, window)
-    actions = session.run(["xprop", "-id", str(window), "_NET_WM_ALLOWED_ACTIONS"])
-    log("%s: %s" % (session.manager, actions.strip()))
-    check("_NET_WM_ACTION_CLOSE" in actions, "the window manager offers no close")
-    forbidden = ["_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT", "_NET_WM_ACTION_RESIZE"]
-    # openbox keeps minimising for every normal window whatever its Motif hints say (it drops
-    # it only for menus and toolbars); the others take the hint.
-    if session.manager != "openbox":
-        forbidden.append("_NET_WM_ACTION_MINIMIZE")
-    for action in forbidden:
-        check(action not in actions, "%s offers %s" % (session.manager, action))
-    image = capture(session, "root")
-    if image:
-        save_png(session, image, os.path.join(args.artifacts, "frame-%s.png" % session.manager))
-    check(window_state(session, window) == ("IsViewable", "Normal"), "the window is not shown")
-    session.run(["xdotool", "windowminimize", str(window)])
-    # The window manager takes requests in order: once the later move is done, the minimise
-    # has been carried out (or refused), and the window must come back if it went.
-    session.run(["xdotool", "windowmove", "--sync", str(window), "20", "30"])
-    wait_for(lambda: window_state(session, window) == ("IsViewable", "Normal"), WAIT_S,
-             "the window to be shown again after windowminimize")
-    log("after xdotool windowminimize: %s, %s" % window_state(session, window))
-    expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
+# ---------------------------------------------------------------------------------------------
+# The cases.
 
+class X11Cases(Case):
+    """Each case starts its own X server (with the window manager of --wm) and runs the player
+    from a fresh folder holding the case's music/dump.txt."""
 
-def case_closebox(args, session, work):
-    """The close box of the frame: a click on it ends the player."""
-    player = Player(session, args, work, os.path.join(work, "sound.raw"))
-    window = player.window(session)
-    x, y, w, _, (left, right, top, _) = centred_geometry(session, window)
-    # openbox's close button is the last one in the title bar, at its right end.
-    bx, by = x + w + right - 11, y - top + top // 2
-    session.run(["xdotool", "mousemove", "--sync", str(bx), str(by)])
-    expect_clean_close(player, lambda: session.run(["xdotool", "click", "1"]), "the close box")
+    def setUp(self):
+        super().setUp()
+        os.makedirs(os.path.join(self.work, "music"))
+        shutil.copy(self.opt.music, os.path.join(self.work, "music", "dump.txt"))
+        for tool in ("Xvfb", self.opt.wm, "xdotool", "xwininfo", "xprop", "xev", "import", "wmctrl"):
+            check(shutil.which(tool), "missing tool: %s" % tool)
+        Player.started = []
+        self.reports = None
+        self.session = X11Session(window_manager=True, manager=self.opt.wm)
+        self.addCleanup(self.session.stop)
+        self.addCleanup(self.end_players)  # cleanups run last first: the players before the server
+        self.session.start()
 
-
-CASES = {
-    "window": case_window,
-    "volume": case_volume,
-    "loading": case_loading,
-    "loadclose": case_loadclose,
-    "nodevice": case_nodevice,
-    "nodump": case_nodump,
-    "signals": case_signals,
-    "closebox": case_closebox,
-    "displaylost": case_displaylost,
-    "nominimize": case_nominimize,
-}
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    for name in ("player", "probe", "render", "close-log", "music", "artifacts"):
-        parser.add_argument("--" + name, required=True)
-    parser.add_argument("--wm", choices=sorted(MANAGERS), default="openbox")
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    for name in ("player", "probe", "render", "close_log", "music", "artifacts"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
-    for tool in ("Xvfb", args.wm, "xdotool", "xwininfo", "xprop", "xev", "import", "wmctrl"):
-        if not shutil.which(tool):
-            print("missing tool: %s" % tool, file=sys.stderr)
-            return 1
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
-    sys.stdout.reconfigure(line_buffering=True)  # the log so far survives a test killed on timeout
-    work = tempfile.mkdtemp(prefix="tonewell-e2e-")
-    os.makedirs(os.path.join(work, "music"))
-    shutil.copy(args.music, os.path.join(work, "music", "dump.txt"))
-    reports = []  # the players' state when the case failed, before they are ended
-    try:
-        with X11Session(window_manager=True, manager=args.wm) as session:
-            try:
-                CASES[args.case](args, session, work)
-            except (Failure, TimeoutError):
-                reports = [player.report() for player in Player.started]
-                raise
-            finally:
-                for player in Player.started:
-                    player.kill()
-    except (Failure, TimeoutError) as failure:
-        print("FAILED: %s: %s" % (args.case, failure), file=sys.stderr)
-        for report in reports:
-            print("  " + report, file=sys.stderr)
-        return 1
-    finally:
+    def end_players(self):
+        if self.reports is None:
+            self.reports = [player.report() for player in Player.started]
         for player in Player.started:
             player.kill()
-        shutil.rmtree(work, ignore_errors=True)
-    print("passed: %s" % args.case)
-    return 0
+
+    def describe_failure(self):
+        """The players' state when the case failed, before they are ended."""
+        if self.reports is None:
+            self.reports = [player.report() for player in Player.started]
+        return "\n".join("  " + report for report in self.reports)
+
+    def test_window(self):
+        """The window, its status with level bars, the sound of the bundled dump, Alt+F4."""
+        args, session, work = self.opt, self.session, self.work
+        dump = os.path.join(work, "music", "dump.txt")
+        frame_count = dump_frames(dump)
+        probe = Probe(session, args.probe, probe_texts([frame_count]))
+        player = Player(session, args, work, os.path.join(work, "sound.raw"))
+        window = player.window(session)
+
+        x, y, w, h, (left, right, top, bottom) = centred_geometry(session, window)
+        check((w, h) == (CLIENT_W, CLIENT_H), "client area %dx%d" % (w, h))
+        sw, sh = screen_size(session)
+        outer = (x - left, y - top, w + left + right, h + top + bottom)
+        log("client %dx%d at %d,%d; frame %dx%d at %d,%d on a %dx%d screen" %
+            (w, h, x, y, outer[2], outer[3], outer[0], outer[1], sw, sh))
+        check(outer[0] == (sw - outer[2]) // 2 and outer[1] == (sh - outer[3]) // 2, "the frame is not centred")
+
+        hints = session.run(["xprop", "-id", str(window), "WM_NORMAL_HINTS"])
+        check("minimum size: 140 by 100" in hints and "maximum size: 140 by 100" in hints, "size hints: " + hints)
+        actions = session.run(["xprop", "-id", str(window), "_NET_WM_ALLOWED_ACTIONS"])
+        check("_NET_WM_ACTION_CLOSE" in actions, "the window manager offers no close")
+        for forbidden in ("_NET_WM_ACTION_RESIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"):
+            check(forbidden not in actions, "the window manager offers " + forbidden)
+
+        # The screenshot kept is the very picture whose labels were read.
+        status, levels, screen = wait_for_labels(
+            session, probe, window, frame_count,
+            lambda status, levels: status == "playing" and None not in levels and sum(map(bool, levels)) >= 2,
+            "'Playing: N / %d' with two level bars" % frame_count, screen=True)
+        log("status: Playing: N / %d; level bars A, B, C: %s" % (frame_count, levels))
+        save_png(session, screen, os.path.join(args.artifacts, "player.png"))
+
+        # Attempts to resize and maximise; a later move is the sign that the window manager has
+        # dealt with them, since it takes requests in order.
+        session.run(["xdotool", "windowsize", str(window), "300", "200"])
+        session.run(["wmctrl", "-r", TITLE, "-b", "add,maximized_vert,maximized_horz"])
+        session.run(["xdotool", "windowmove", str(window), "20", "30"])
+        wait_for(lambda: geometry(session, window)[:2] != (x, y), WAIT_S, "the window to move")
+        check(geometry(session, window)[2:] == (CLIENT_W, CLIENT_H), "the window was resized")
+
+        # The sound: the silent ring, then exactly the offline rendering.
+        wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE, WAIT_S, "a second of sound")
+        audio = player.audio()
+        expect_rendered(audio, render(args, dump, len(audio) // FRAME_BYTES, "0.85"), "sound")
+
+        expect_clean_close(player, close_with_alt_f4(session, window), "Alt+F4")
+
+    def test_volume(self):
+        """Slider to 0 with the mouse, then Right and Left: the sound follows at the next tick."""
+        args, session, work = self.opt, self.session, self.work
+        dump = os.path.join(work, "music", "dump.txt")
+        with open(dump, "w") as f:
+            f.write((TONE_LINE + "\n") * 50)
+        player = Player(session, args, work, os.path.join(work, "sound.raw"))
+        window = player.window(session)
+        frames = 30 * SAMPLE_RATE
+        refs = {"H": render(args, dump, frames, "0.85"), "L": render(args, dump, frames, "0.01")}
+
+        def blocks():
+            return tick_blocks(player.audio(), refs)[1]
+
+        def wait_for_ticks(pattern, what):
+            try:
+                wait_for(lambda: re.fullmatch(pattern, blocks()), WAIT_S, what)
+            except TimeoutError as timeout:
+                raise Failure("%s; ticks so far: %s" % (timeout, blocks()))
+
+        wait_for_ticks(r"H{5,}", "five ticks of sound at 85")
+        # The drag in one stroke: press on the knob, one motion far past the slider's left end and
+        # the release right after it, so the player may well read the motion and the release
+        # together; steps in between would let ticks at levels between 85 and 0 into the sound.
+        x, y, _, _, _ = centred_geometry(session, window)
+        sx, sy, sw, sh = SLIDER_RECT
+        knob_x, knob_y = x + sx + (sw * 85) // 100, y + sy + sh // 2
+        session.run(["xdotool", "mousemove", "--sync", str(knob_x), str(knob_y), "mousedown", "1"])
+        session.run(["xdotool", "mousemove", "--sync", str(x - 40), str(knob_y), "mouseup", "1"])
+        released_at = player.frames()
+        wait_for_ticks(r"H+Z{3,}", "silence after the slider went to 0")
+        start, classes = tick_blocks(player.audio(), refs)
+        first_silent = start + classes.index("Z") * TICK_FRAMES
+        log("slider to 0: silent from frame %d, %d frames after the file held %d at the release" %
+            (first_silent, first_silent - released_at, released_at))
+        check(first_silent - released_at < SAMPLE_RATE // 2, "the silence came late")
+
+        wait_for_focus(session, window)
+        session.run(["xdotool", "key", "Right"])
+        wait_for_ticks(r"H+Z+L{3,}", "sound at level 1 after Right")
+        session.run(["xdotool", "key", "Left"])
+        wait_for_ticks(r"H+Z+L+Z{3,}", "silence again after Left")
+        final = blocks()
+        log("ticks: %s" % runs(final))
+        expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
+        check(re.fullmatch(r"H+Z+L+Z+", tick_blocks(player.audio(), refs)[1]), "the sound changed inside a tick")
+
+    def test_loading(self):
+        """A 32787-line dump whose load is held: "Loading..." until it is in, then it plays."""
+        args, session, work = self.opt, self.session, self.work
+        dump = os.path.join(work, "music", "dump.txt")
+        with open(args.music) as f:
+            lines = [line for line in f.read().splitlines() if line.strip(" ")]
+        with open(dump, "w") as f:
+            f.write("".join(lines[i % len(lines)] + "\n" for i in range(MAX_DUMP_FRAMES)))
+        content = os.path.join(work, "content.txt")
+        shutil.copyfile(dump, content)
+        gate = hold_the_load(work)
+        probe = Probe(session, args.probe, probe_texts([MAX_DUMP_FRAMES]))
+        player = Player(session, args, work, os.path.join(work, "sound.raw"), load_gate=gate)
+        window = player.window(session)
+        # The load is held: the window must already show its first state.
+        loading = wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
+                        lambda status, levels: status == "loading" and levels == ["", "", ""],
+                        "'Loading...' and empty level labels during the load")
+        log("during the load: 'Loading...', empty level labels")
+        save_png(session, loading[2], os.path.join(args.artifacts, "player-loading.png"))
+        check(player.running(), "the player ended during the load")
+        release_the_load(wait_at_the_gate(gate, player))
+        wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
+                        lambda status, levels: status == "playing", "'Playing: N / 32787' after the load")
+        log("after the load: 'Playing: N / %d'" % MAX_DUMP_FRAMES)
+        wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE, WAIT_S, "a second of sound")
+        audio = player.audio()
+        expect_rendered(audio, render(args, content, len(audio) // FRAME_BYTES, "0.85"), "sound of the long dump")
+        expect_clean_close(player, lambda: player.proc.send_signal(signal.SIGTERM), "SIGTERM")
+
+    def test_loadclose(self):
+        """A close request made during the load is acted on once the load is done."""
+        args, session, work = self.opt, self.session, self.work
+        with open(os.path.join(work, "music", "dump.txt"), "w") as f:
+            f.write((TONE_LINE + "\n") * 100)
+        gate = hold_the_load(work)
+        player = Player(session, args, work, os.path.join(work, "sound.raw"), load_gate=gate)
+        player.window(session)
+        held = wait_at_the_gate(gate, player)
+        check(held is not None, "the player ended before its load began")
+        session.run(["wmctrl", "-c", TITLE])
+        check(player.running(), "the player ended before its load was done")
+        start = time.monotonic()
+        release_the_load(held)
+        wait_for(lambda: not player.running(), WAIT_S, "the player to end after the load")
+        log("closed during the load: ended %.3f s after the load, exit code %d" %
+            (time.monotonic() - start, player.proc.returncode))
+        check(player.proc.returncode == 0, "exit code %d" % player.proc.returncode)
+
+    def test_nodevice(self):
+        """No sound device at all: the window runs, stays at frame 0, and closes cleanly."""
+        args, session, work = self.opt, self.session, self.work
+        frame_count = dump_frames(os.path.join(work, "music", "dump.txt"))
+        probe = Probe(session, args.probe, probe_texts([frame_count]))
+        player = Player(session, args, work, driver="tonewell-no-such-driver")
+        window = player.window(session)
+        for _ in range(2):  # the first refresh and a later one
+            wait_for_labels(session, probe, window, frame_count,
+                            lambda status, levels: status == "zero" and levels == [0, 0, 0],
+                            "'Playing: 0 / %d' with empty bars" % frame_count)
+            first = time.monotonic()
+            wait_for(lambda: time.monotonic() - first > 0.3, WAIT_S, "a few refreshes")
+        log("no device: 'Playing: 0 / %d', empty bars" % frame_count)
+        expect_clean_close(player, close_with_alt_f4(session, window), "Alt+F4")
+
+    def test_nodump(self):
+        """No dump file: 'Playing: 0 / 0', the sound of no frames, clean close."""
+        args, session, work = self.opt, self.session, self.work
+        shutil.rmtree(os.path.join(work, "music"))
+        probe = Probe(session, args.probe, probe_texts([0]))
+        player = Player(session, args, work, os.path.join(work, "sound.raw"))
+        window = player.window(session)
+        wait_for_labels(session, probe, window, 0, lambda status, levels: status == "zero" and levels == [0, 0, 0],
+                        "'Playing: 0 / 0' with empty bars")
+        # With no frames every tick writes the all-zero frame: the chip's faint idle output, the
+        # same as rendered from a dump without any frame.
+        wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE // 2, WAIT_S, "half a second of sound")
+        empty = os.path.join(work, "empty.txt")
+        open(empty, "w").close()
+        audio = player.audio()
+        expect_rendered(audio, render(args, empty, len(audio) // FRAME_BYTES, "0.85"), "sound without a dump")
+        log("no dump: 'Playing: 0 / 0'")
+        expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
+
+    def test_signals(self):
+        """SIGINT, SIGTERM and SIGHUP (the terminal that started it went) close the player like a
+        close request."""
+        args, session, work = self.opt, self.session, self.work
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            player = Player(session, args, work, os.path.join(work, "sound-%d.raw" % sig))
+            player.window(session)
+            wait_for(lambda: player.frames() > RING_FRAMES, WAIT_S, "sound")
+            expect_clean_close(player, lambda: player.proc.send_signal(sig), signal.Signals(sig).name)
+            wait_for(lambda: find_window(session) is None, WAIT_S, "the window to go")
+
+    def test_displaylost(self):
+        """The X server goes away under the playing player: it stops its sound, closes the device
+        and ends with exit code 0."""
+        args, session, work = self.opt, self.session, self.work
+        player = Player(session, args, work, os.path.join(work, "sound.raw"))
+        player.window(session)
+        wait_for(lambda: player.frames() > RING_FRAMES, WAIT_S, "sound")
+        start = time.monotonic()
+        session.xvfb.kill()
+        session.xvfb.wait()
+        wait_for(lambda: not player.running(), WAIT_S, "the player to end after the X server")
+        code = player.proc.returncode
+        log("X server killed: the player ended %.3f s later with exit code %d" % (time.monotonic() - start, code))
+        check(code == 0, "exit code %d after the display was lost" % code)
+        events = player.close_events()
+        check("audio-close" in events, "the sound device was not closed: %s" % events)
+        check(os.path.getsize(player.audio_file) % FRAME_BYTES == 0, "the sound file ends inside a frame")
+        log("the sound device was closed")
+
+    def test_nominimize(self):
+        """The frame offers no maximise and, where the window manager honours the hints, no
+        minimise; a window minimised all the same (xdotool) is shown again."""
+        args, session, work = self.opt, self.session, self.work
+        player = Player(session, args, work, os.path.join(work, "sound.raw"))
+        window = player.window(session)
+        centred_geometry(session, window)
+        actions = session.run(["xprop", "-id", str(window), "_NET_WM_ALLOWED_ACTIONS"])
+        log("%s: %s" % (session.manager, actions.strip()))
+        check("_NET_WM_ACTION_CLOSE" in actions, "the window manager offers no close")
+        forbidden = ["_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT", "_NET_WM_ACTION_RESIZE"]
+        # openbox keeps minimising for every normal window whatever its Motif hints say (it drops
+        # it only for menus and toolbars); the others take the hint.
+        if session.manager != "openbox":
+            forbidden.append("_NET_WM_ACTION_MINIMIZE")
+        for action in forbidden:
+            check(action not in actions, "%s offers %s" % (session.manager, action))
+        image = capture(session, "root")
+        if image:
+            save_png(session, image, os.path.join(args.artifacts, "frame-%s.png" % session.manager))
+        check(window_state(session, window) == ("IsViewable", "Normal"), "the window is not shown")
+        session.run(["xdotool", "windowminimize", str(window)])
+        # The window manager takes requests in order: once the later move is done, the minimise
+        # has been carried out (or refused), and the window must come back if it went.
+        session.run(["xdotool", "windowmove", "--sync", str(window), "20", "30"])
+        wait_for(lambda: window_state(session, window) == ("IsViewable", "Normal"), WAIT_S,
+                 "the window to be shown again after windowminimize")
+        log("after xdotool windowminimize: %s, %s" % window_state(session, window))
+        expect_clean_close(player, close_with_wm(session), "the window manager (wmctrl -c)")
+
+    def test_closebox(self):
+        """The close box of the frame: a click on it ends the player."""
+        args, session, work = self.opt, self.session, self.work
+        player = Player(session, args, work, os.path.join(work, "sound.raw"))
+        window = player.window(session)
+        x, y, w, _, (left, right, top, _) = centred_geometry(session, window)
+        # openbox's close button is the last one in the title bar, at its right end.
+        bx, by = x + w + right - 11, y - top + top // 2
+        session.run(["xdotool", "mousemove", "--sync", str(bx), str(by)])
+        expect_clean_close(player, lambda: session.run(["xdotool", "click", "1"]), "the close box")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(X11Cases, ("player", "probe", "render", "close-log", "music", "artifacts"),
+                  lambda parser: parser.add_argument("--wm", choices=sorted(MANAGERS), default="openbox")))

@@ -9,9 +9,12 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 
-CLOCK = 2000000
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from tonewell_constants import ATARI_ST_CLOCK_HZ as CLOCK  # noqa: E402
+
 RATE = 50
 
 

@@ -28,32 +28,21 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "app"))
+sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 import make_ym  # noqa: E402
+from e2e_support import FRAME_BYTES, RING_FRAMES, SAMPLE_RATE, Failure, check, sound_start  # noqa: E402
+from tonewell_constants import PLAYER_CHIP_CLOCK_HZ, ZX_SPECTRUM_CLOCK_HZ  # noqa: E402
 
 SKIP = 77
 PROGRAMS = ["tonewell", "tonewell-render", "tonewell-play"]
 PAGES = ["tonewell", "tonewell-render", "tonewell-convert", "tonewell-play"]
-RING_FRAMES = 7072   # the device's silent ring of 8 blocks of 884 frames
-PROBE_FRAMES = 2000  # sound frames looked for to find where the rendering starts
-FRAME_BYTES = 4
 WAIT_S = 20.0
 TITLE_PATTERN = r"^Tonewell =\)$"
 
 args = None
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 def root():
@@ -124,14 +113,14 @@ def case_render():
         check(ref.returncode == 0, "build tree tonewell-render failed: %s" % ref.stderr.decode())
         with open(os.path.join(work, "installed.wav"), "rb") as a, open(os.path.join(work, "build.wav"), "rb") as b:
             x, y = a.read(), b.read()
-        check(len(x) > 44 + 44100 * 4, "the render is too short: %d bytes" % len(x))
+        check(len(x) > 44 + SAMPLE_RATE * FRAME_BYTES, "the render is too short: %d bytes" % len(x))
         check(x == y, "the installed render differs from the build tree's (%d and %d bytes)" % (len(x), len(y)))
         print("renders equal: %d bytes" % len(x))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
 
-def reference_sound(dump_path, work, frames=4 * 44100):
+def reference_sound(dump_path, work, frames=4 * SAMPLE_RATE):
     out = os.path.join(work, "reference.raw")
     done = run([args.build_render, "--frames", str(frames), dump_path, out])
     check(done.returncode == 0, "tonewell-render of the reference failed: %s" % done.stderr.decode())
@@ -139,27 +128,12 @@ def reference_sound(dump_path, work, frames=4 * 44100):
         return fh.read()
 
 
-def sound_start(data, reference):
-    """The frame of data at which reference begins after silence: the device plays its silent
-    ring at least once (more under load) before the first rendered block. Found by the
-    reference's first sounding 2000 frames; None when they are not there."""
-    lead = 0
-    while lead < len(reference) and reference[lead] == 0:
-        lead += 1
-    lead = lead // FRAME_BYTES * FRAME_BYTES
-    probe = reference[lead:lead + PROBE_FRAMES * FRAME_BYTES]
-    at = data.find(probe)
-    while at >= 0 and (at - lead) % FRAME_BYTES:
-        at = data.find(probe, at + 1)
-    return None if at < lead else (at - lead) // FRAME_BYTES
-
-
 def play_in_x(play_args, reference, close, env_extra=None):
     """Runs the installed tonewell-play in a private X server with SDL's disk driver; waits
     for the window and for two seconds of sound after the silent lap; ends it by close
     ("sigterm" to tonewell-play, or "alt-f4" on the window). Checks the exit status 0, the
     sound against reference and that TMPDIR is empty afterwards."""
-    from x11_session import X11Session, die_with_parent, wait_for
+    from e2e_support import X11Session, die_with_parent, wait_for
     work = no_source_dir()
     tmp = os.path.join(work, "tmp")
     os.makedirs(tmp)
@@ -189,7 +163,7 @@ def play_in_x(play_args, reference, close, env_extra=None):
                     with open(sound, "rb") as fh:
                         data = fh.read()
                     start = sound_start(data, reference)
-                    return start is not None and len(data) >= (start + 2 * 44100) * FRAME_BYTES
+                    return start is not None and len(data) >= (start + 2 * SAMPLE_RATE) * FRAME_BYTES
                 wait_for(two_seconds, 60.0, "two seconds of the rendered sound")
                 if close == "sigterm":
                     proc.send_signal(signal.SIGTERM)
@@ -213,7 +187,7 @@ def play_in_x(play_args, reference, close, env_extra=None):
         check(data[:start * FRAME_BYTES].count(0) == start * FRAME_BYTES, "sound before the rendering")
         played = data[start * FRAME_BYTES:]
         n = min(len(played), len(reference)) // FRAME_BYTES * FRAME_BYTES
-        check(n >= 2 * 44100 * FRAME_BYTES, "only %d bytes of sound to compare" % n)
+        check(n >= 2 * SAMPLE_RATE * FRAME_BYTES, "only %d bytes of sound to compare" % n)
         if played[:n] != reference[:n]:
             first = next(i for i in range(n) if played[i] != reference[i])
             raise Failure("the sound differs from tonewell-render at frame %d" % (first // FRAME_BYTES))
@@ -329,7 +303,7 @@ def case_man():
         check("%s -" % page in text, "%s: no NAME line" % page)
     with gzip.open(installed("share/man/man1/tonewell-convert.1.gz"), "rt") as fh:
         convert = fh.read()
-    for word in ("PSG", "YM6!", "VTX", "1773400", "1750000", "--no-rescale", "digidrums"):
+    for word in ("PSG", "YM6!", "VTX", str(ZX_SPECTRUM_CLOCK_HZ), str(PLAYER_CHIP_CLOCK_HZ), "--no-rescale", "digidrums"):
         check(word in convert, "tonewell-convert(1) does not mention %s" % word)
 
 
