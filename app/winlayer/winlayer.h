@@ -30,31 +30,31 @@ constexpr int32_t WINDOW_STYLE_SYSMENU = 0x00080000;   // window menu and close 
 constexpr int32_t WINDOW_DEFAULT_POSITION = -65535;    // x or y: let the system place it
 
 struct WindowLayerOps {
-  const char* Name;
+  const char* Name = nullptr;
   // True when this backend can run here (a display opens, a terminal is attached, ...).
-  bool (*Available)();
-  void (*InitWindowLayer)();
-  void (*InitControlLayer)();
-  void (*EndWindowLayer)();
+  bool (*Available)() = nullptr;
+  void (*InitWindowLayer)() = nullptr;
+  void (*InitControlLayer)() = nullptr;
+  void (*EndWindowLayer)() = nullptr;
   NativeHandle (*OpenTopWindow)(int32_t window, int32_t x, int32_t y, int32_t width, int32_t height,
-                                const char* title, int32_t flags);
-  NativeHandle (*UseControlParent)(NativeHandle window);
+                                const char* title, int32_t flags) = nullptr;
+  NativeHandle (*UseControlParent)(NativeHandle window) = nullptr;
   NativeHandle (*CreateLabel)(int32_t control, int32_t x, int32_t y, int32_t width, int32_t height,
-                              const char* text);
+                              const char* text) = nullptr;
   NativeHandle (*CreateSlider)(int32_t control, int32_t x, int32_t y, int32_t width, int32_t height,
-                               int32_t minimum, int32_t maximum);
-  void (*SetControlText)(int32_t control, const char* text);
-  void (*SetControlValue)(int32_t control, int32_t value);
-  int32_t (*GetControlValue)(int32_t control);
-  int32_t (*WaitEvent)();
-  int32_t (*GetEventControl)();
+                               int32_t minimum, int32_t maximum) = nullptr;
+  void (*SetControlText)(int32_t control, const char* text) = nullptr;
+  void (*SetControlValue)(int32_t control, int32_t value) = nullptr;
+  int32_t (*GetControlValue)(int32_t control) = nullptr;
+  int32_t (*WaitEvent)() = nullptr;
+  int32_t (*GetEventControl)() = nullptr;
   // A periodic timer bound to window, identified by id; its expiries come out of WaitEvent as
   // EVENT_TIMER. Starting an id that runs restarts it. Returns id, 0 on failure.
-  int32_t (*StartWindowTimer)(NativeHandle window, int32_t id, int32_t periodMs);
-  void (*StopWindowTimer)(NativeHandle window, int32_t id);
+  int32_t (*StartWindowTimer)(NativeHandle window, int32_t id, int32_t periodMs) = nullptr;
+  void (*StopWindowTimer)(NativeHandle window, int32_t id) = nullptr;
   // True when a close request of a window waits that WaitEvent has not returned yet; looks
   // without taking or dispatching any event (the caller is not in the event loop).
-  bool (*CloseRequested)();
+  bool (*CloseRequested)() = nullptr;
 };
 
 // Picks the backend once, at start-up: on Windows the Win32 layer; elsewhere FLTK when a

@@ -48,9 +48,9 @@ struct FltkControl;
 
 // The operations of one kind of control; an empty one falls back to doing nothing (or 0).
 struct ControlKind {
-  void (*SetValue)(FltkControl& control, int32_t value);
-  int32_t (*GetValue)(const FltkControl& control);
-  void (*SetText)(FltkControl& control, const char* text);
+  void (*SetValue)(FltkControl& control, int32_t value) = nullptr;
+  int32_t (*GetValue)(const FltkControl& control) = nullptr;
+  void (*SetText)(FltkControl& control, const char* text) = nullptr;
 };
 
 struct FltkControl {

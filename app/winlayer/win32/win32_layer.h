@@ -22,19 +22,19 @@ extern const char* const CONTROL_MARK;
 
 // What one kind of control does; an empty operation means "the layer's default / nothing".
 struct ControlKind {
-  const char* Name;
+  const char* Name = nullptr;
   // A message that the parent window got from or about the control. *handled false: the
   // parent's default processing follows.
   LRESULT (*HandleMessage)(int32_t control, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                           bool* handled);
-  void (*SetValue)(int32_t control, int32_t value);
-  int32_t (*GetValue)(int32_t control);
-  void (*SetText)(int32_t control, const char* text);
-  void (*SetAttribute)(int32_t control, int32_t attribute, int32_t value);
-  int32_t (*GetAttribute)(int32_t control, int32_t attribute);
-  void (*SetColour)(int32_t control, int32_t textColour, int32_t backgroundColour);
-  int32_t (*GetColour)(int32_t control, int32_t which);  // 0 text, 1 background
-  void (*Release)(int32_t control);
+                           bool* handled) = nullptr;
+  void (*SetValue)(int32_t control, int32_t value) = nullptr;
+  int32_t (*GetValue)(int32_t control) = nullptr;
+  void (*SetText)(int32_t control, const char* text) = nullptr;
+  void (*SetAttribute)(int32_t control, int32_t attribute, int32_t value) = nullptr;
+  int32_t (*GetAttribute)(int32_t control, int32_t attribute) = nullptr;
+  void (*SetColour)(int32_t control, int32_t textColour, int32_t backgroundColour) = nullptr;
+  int32_t (*GetColour)(int32_t control, int32_t which) = nullptr;  // 0 text, 1 background
+  void (*Release)(int32_t control) = nullptr;
 };
 
 extern const ControlKind LabelKind;
