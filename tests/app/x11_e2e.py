@@ -234,20 +234,24 @@ def find_window(session, pattern=TITLE_PATTERN):
     return int(out[0]) if len(out) == 1 else None
 
 
+def window_state(session, window):
+    """(map state, WM_STATE) of the window: ("IsViewable", "Normal") while it is shown."""
+    info = session.run(["xwininfo", "-id", str(window)], check=False)
+    state = re.search(r"Map State:\s*(\w+)", info)
+    managed = re.search(r"window state:\s*(\w+)", session.run(["xprop", "-id", str(window), "WM_STATE"], check=False))
+    return (state.group(1) if state else None, managed.group(1) if managed else None)
+
+
 def describe_windows(session, pattern=TITLE_PATTERN):
     """What the X server and the window manager know of the windows whose title matches, shown
     or not: for a failure message."""
     try:
         out = []
         for window in session.run(["xdotool", "search", "--name", pattern], check=False).split():
-            info = session.run(["xwininfo", "-id", window], check=False)
-            state = re.search(r"Map State:\s*(\w+)", info)
-            wm_state = session.run(["xprop", "-id", window, "WM_STATE"], check=False)
-            managed = re.search(r"window state:\s*(\w+)", wm_state)
-            out.append("window %s: %s, %s, at %s" % (
-                window, state.group(1) if state else "?",
-                "WM_STATE " + managed.group(1) if managed else "not managed by the window manager",
-                ",".join(re.findall(r"Absolute upper-left [XY]:\s+(-?\d+)", info))))
+            mapped, managed = window_state(session, window)
+            at = re.findall(r"Absolute upper-left [XY]:\s+(-?\d+)", session.run(["xwininfo", "-id", window], check=False))
+            out.append("window %s: %s, %s, at %s" % (window, mapped or "?",
+                       "WM_STATE " + managed if managed else "not managed by the window manager", ",".join(at)))
         clients = session.run(["xprop", "-root", "_NET_CLIENT_LIST"], check=False).strip()
         return "; X: %s; %s" % ("; ".join(out) if out else "no window titled so", clients)
     except (RuntimeError, TimeoutError) as error:
@@ -454,13 +458,12 @@ def wait_for_labels(session, probe, window, frame_count, want, what, screen=Fals
     return wait_for(good, WAIT_S, what)
 
 
-
-
 def hold_the_load(work):
     """A FIFO that holds the player's load (in the preloaded shim) until release_the_load."""
     gate = os.path.join(work, "load-gate")
     os.mkfifo(gate)
     return gate
+
 
 def wait_at_the_gate(gate, player):
     """Returns once the player waits at the gate (its load has begun): the FIFO then has a
@@ -481,14 +484,6 @@ def release_the_load(fd):
     if fd is not None:
         os.write(fd, b"x")
         os.close(fd)
-
-def window_state(session, window):
-    """(map state, WM_STATE) of the window: ("IsViewable", "Normal") while it is shown."""
-    info = session.run(["xwininfo", "-id", str(window)], check=False)
-    state = re.search(r"Map State:\s*(\w+)", info)
-    managed = re.search(r"window state:\s*(\w+)", session.run(["xprop", "-id", str(window), "WM_STATE"], check=False))
-    return (state.group(1) if state else None, managed.group(1) if managed else None)
-
 
 # ---------------------------------------------------------------------------------------------
 # The cases.

@@ -540,21 +540,9 @@ int32_t FltkWindowCapacity() { return Layer.Windows.Capacity(); }
 int32_t FltkControlCapacity() { return Layer.Controls.Capacity(); }
 
 const WindowLayerOps FltkWindowLayer = {
-    .Name = "fltk",
-    .Available = Available,
-    .InitWindowLayer = Init,
-    .InitControlLayer = InitControls,
-    .EndWindowLayer = End,
-    .OpenTopWindow = Open,
-    .UseControlParent = UseParent,
-    .CreateLabel = Label,
-    .CreateSlider = Slider,
-    .SetControlText = SetText,
-    .SetControlValue = SetValue,
-    .GetControlValue = GetValue,
-    .WaitEvent = Wait,
-    .GetEventControl = EventControl,
-    .StartWindowTimer = StartTimer,
-    .StopWindowTimer = StopTimer,
-    .CloseRequested = PeekCloseRequest,
+    .Name = "fltk", .Available = Available, .InitWindowLayer = Init, .InitControlLayer = InitControls,
+    .EndWindowLayer = End, .OpenTopWindow = Open, .UseControlParent = UseParent, .CreateLabel = Label,
+    .CreateSlider = Slider, .SetControlText = SetText, .SetControlValue = SetValue, .GetControlValue = GetValue,
+    .WaitEvent = Wait, .GetEventControl = EventControl, .StartWindowTimer = StartTimer,
+    .StopWindowTimer = StopTimer, .CloseRequested = PeekCloseRequest,
 };

@@ -109,17 +109,8 @@ int32_t Wait() {
 }  // namespace
 
 const WindowLayerOps HeadlessWindowLayer = {
-    .Name = "headless",
-    .InitWindowLayer = Init,
-    .EndWindowLayer = End,
-    .OpenTopWindow = Open,
-    .CreateLabel = Label,
-    .CreateSlider = Slider,
-    .SetControlText = SetText,
-    .SetControlValue = SetValue,
-    .GetControlValue = GetValue,
-    .WaitEvent = Wait,
-    .GetEventControl = PolledEventControl,
-    .StartWindowTimer = PolledStartTimer,
-    .StopWindowTimer = PolledStopTimer,
+    .Name = "headless", .InitWindowLayer = Init, .EndWindowLayer = End, .OpenTopWindow = Open,
+    .CreateLabel = Label, .CreateSlider = Slider, .SetControlText = SetText, .SetControlValue = SetValue,
+    .GetControlValue = GetValue, .WaitEvent = Wait, .GetEventControl = PolledEventControl,
+    .StartWindowTimer = PolledStartTimer, .StopWindowTimer = PolledStopTimer,
 };

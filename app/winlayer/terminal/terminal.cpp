@@ -305,19 +305,9 @@ int32_t Wait() {
 }  // namespace
 
 const WindowLayerOps TerminalWindowLayer = {
-    .Name = "terminal",
-    .Available = Available,
-    .InitWindowLayer = Init,
-    .EndWindowLayer = End,
-    .OpenTopWindow = Open,
-    .UseControlParent = UseParent,
-    .CreateLabel = Label,
-    .CreateSlider = Slider,
-    .SetControlText = SetText,
-    .SetControlValue = SetValue,
-    .GetControlValue = GetValue,
-    .WaitEvent = Wait,
-    .GetEventControl = PolledEventControl,
-    .StartWindowTimer = PolledStartTimer,
+    .Name = "terminal", .Available = Available, .InitWindowLayer = Init, .EndWindowLayer = End,
+    .OpenTopWindow = Open, .UseControlParent = UseParent, .CreateLabel = Label, .CreateSlider = Slider,
+    .SetControlText = SetText, .SetControlValue = SetValue, .GetControlValue = GetValue, .WaitEvent = Wait,
+    .GetEventControl = PolledEventControl, .StartWindowTimer = PolledStartTimer,
     .StopWindowTimer = PolledStopTimer,
 };

@@ -146,18 +146,12 @@ LRESULT SliderMessage(int32_t control, HWND window, UINT message, WPARAM, LPARAM
 }  // namespace
 
 const ControlKind LabelKind = {
-    .Name = "label",
-    .HandleMessage = LabelMessage,
-    .SetColour = LabelSetColour,
-    .GetColour = LabelGetColour,
+    .Name = "label", .HandleMessage = LabelMessage, .SetColour = LabelSetColour, .GetColour = LabelGetColour,
     .Release = LabelRelease,
 };
 
 const ControlKind SliderKind = {
-    .Name = "slider",
-    .HandleMessage = SliderMessage,
-    .SetValue = SliderSetValue,
-    .GetValue = SliderGetValue,
+    .Name = "slider", .HandleMessage = SliderMessage, .SetValue = SliderSetValue, .GetValue = SliderGetValue,
 };
 
 int32_t ControlNumberOf(HWND hwnd) {

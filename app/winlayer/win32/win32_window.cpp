@@ -378,19 +378,11 @@ void MoveFocus(HWND window, bool forward) {
 
 // Always available on Windows; close requests are seen only by the event loop.
 const WindowLayerOps Win32WindowLayer = {
-    .Name = "win32",
-    .InitWindowLayer = Win32InitWindowLayer,
-    .InitControlLayer = Win32InitControlLayer,
-    .EndWindowLayer = Win32EndWindowLayer,
-    .OpenTopWindow = Win32OpenTopWindow,
-    .UseControlParent = Win32UseControlParent,
-    .CreateLabel = Win32CreateLabel,
-    .CreateSlider = Win32CreateSlider,
-    .SetControlText = Win32SetControlText,
-    .SetControlValue = Win32SetControlValue,
-    .GetControlValue = Win32GetControlValue,
-    .WaitEvent = Win32WaitEvent,
-    .GetEventControl = Win32GetEventControl,
-    .StartWindowTimer = Win32StartWindowTimer,
-    .StopWindowTimer = Win32StopWindowTimer,
+    .Name = "win32", .InitWindowLayer = Win32InitWindowLayer, .InitControlLayer = Win32InitControlLayer,
+    .EndWindowLayer = Win32EndWindowLayer, .OpenTopWindow = Win32OpenTopWindow,
+    .UseControlParent = Win32UseControlParent, .CreateLabel = Win32CreateLabel,
+    .CreateSlider = Win32CreateSlider, .SetControlText = Win32SetControlText,
+    .SetControlValue = Win32SetControlValue, .GetControlValue = Win32GetControlValue,
+    .WaitEvent = Win32WaitEvent, .GetEventControl = Win32GetEventControl,
+    .StartWindowTimer = Win32StartWindowTimer, .StopWindowTimer = Win32StopWindowTimer,
 };

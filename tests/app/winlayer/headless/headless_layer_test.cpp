@@ -2,6 +2,8 @@
 // values and clamping, timers as EVENT_TIMER, close signals as EVENT_CLOSE.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -38,30 +40,27 @@ TEST_F(HeadlessLayer, WindowsAndControlsGetHandlesAndNegativeNumbersNone) {
   EXPECT_EQ(CreateSlider(-5, 0, 0, 1, 1, 0, 100), nullptr);
 }
 
+// A slider over minimum..maximum, then value set (INT32_MIN: none): what it reads back.
+struct SliderCase {
+  int32_t Minimum, Maximum, Set, Read;
+};
+
 TEST_F(HeadlessLayer, SliderStartsAtItsMinimumAndKeepsValuesInsideItsRange) {
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  EXPECT_EQ(GetControlValue(5), 0);
-  SetControlValue(5, 85);
-  EXPECT_EQ(GetControlValue(5), 85);
-  SetControlValue(5, 101);
-  EXPECT_EQ(GetControlValue(5), 100);
-  SetControlValue(5, -1);
-  EXPECT_EQ(GetControlValue(5), 0);
-  CreateSlider(6, 0, 0, 10, 10, 20, 30);
-  EXPECT_EQ(GetControlValue(6), 20);
-  SetControlValue(6, 25);
-  EXPECT_EQ(GetControlValue(6), 25);
-  SetControlValue(6, 31);
-  EXPECT_EQ(GetControlValue(6), 30);
+  const SliderCase cases[] = {{0, 100, INT32_MIN, 0}, {0, 100, 85, 85}, {0, 100, 101, 100}, {0, 100, -1, 0},
+                              {20, 30, INT32_MIN, 20}, {20, 30, 25, 25},  {20, 30, 31, 30}};
+  for (const SliderCase& c : cases) {
+    CreateSlider(5, 0, 0, 10, 10, c.Minimum, c.Maximum);
+    if (c.Set != INT32_MIN) SetControlValue(5, c.Set);
+    EXPECT_EQ(GetControlValue(5), c.Read) << c.Minimum << ".." << c.Maximum << " set " << c.Set;
+  }
 }
 
 TEST_F(HeadlessLayer, NegativeSliderBoundsCountAsZero) {
-  CreateSlider(5, 0, 0, 10, 10, -10, 100);
-  SetControlValue(5, -3);
-  EXPECT_EQ(GetControlValue(5), 0);
-  CreateSlider(6, 0, 0, 10, 10, -10, -1);  // range 0..0
-  SetControlValue(6, 50);
-  EXPECT_EQ(GetControlValue(6), 0);
+  for (const SliderCase& c : {SliderCase{-10, 100, -3, 0}, SliderCase{-10, -1, 50, 0}}) {  // 0..100, 0..0
+    CreateSlider(6, 0, 0, 10, 10, c.Minimum, c.Maximum);
+    SetControlValue(6, c.Set);
+    EXPECT_EQ(GetControlValue(6), c.Read) << c.Minimum << ".." << c.Maximum;
+  }
 }
 
 TEST_F(HeadlessLayer, NumbersThatNameNothingDoNothingAndReadZero) {

@@ -192,6 +192,10 @@ struct PanelChild {
   std::string Pending;  // report text not yet taken as lines
   int Status = -1;
 
+  // Start, then the scenario's "ready".
+  bool StartReady(void (*scenario)(), bool errorToTerminal = false) {
+    return Start(scenario, errorToTerminal) && Expect("ready");
+  }
   bool Start(void (*scenario)(), bool errorToTerminal = false) {
     Master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0) return false;
@@ -328,8 +332,7 @@ std::string MouseBytes(int button, int x, int y, bool release) {
 
 TEST(TerminalPty, SliderKeysGiveOneControlEventPerMovement) {
   PanelChild child;
-  ASSERT_TRUE(child.Start(PanelScenario));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(PanelScenario));
   const struct {
     const char* Capability;
     const char* Expected;
@@ -357,8 +360,7 @@ TEST(TerminalPty, SliderKeysGiveOneControlEventPerMovement) {
 
 TEST(TerminalPty, OtherKeysAreIgnored) {
   PanelChild child;
-  ASSERT_TRUE(child.Start(PanelScenario));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(PanelScenario));
   child.Type("xQ \r");
   child.Type(KeyBytes("kcuu1"));
   child.Type(KeyBytes("kcuf1"));
@@ -369,8 +371,7 @@ TEST(TerminalPty, OtherKeysAreIgnored) {
 
 TEST(TerminalPty, MousePressAndDragOnTheBarSetTheSlider) {
   PanelChild child;
-  ASSERT_TRUE(child.Start(PanelScenario));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(PanelScenario));
   const BarPlace bar = MainBar();
   // Each report is typed alone and taken in before the next, as a hand on a mouse would.
   child.Type(MouseBytes(0, bar.X0 + 11, bar.Y, false));  // press on track cell 11
@@ -408,8 +409,7 @@ class TerminalCloseKey : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(TerminalCloseKey, EndsTheLoopAndRestoresTheTerminal) {
   PanelChild child;
-  ASSERT_TRUE(child.Start(PanelScenario));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(PanelScenario));
   child.Type(GetParam());
   EXPECT_EQ(child.NextNonTimer(), "close");
   EXPECT_EQ(child.NextNonTimer(), "ended");
@@ -428,8 +428,7 @@ class TerminalCloseSignal : public ::testing::TestWithParam<int> {};
 
 TEST_P(TerminalCloseSignal, EndsTheLoopAndRestoresTheTerminal) {
   PanelChild child;
-  ASSERT_TRUE(child.Start(PanelScenario));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(PanelScenario));
   ASSERT_EQ(::kill(child.Pid, GetParam()), 0);
   EXPECT_EQ(child.NextNonTimer(), "close");
   EXPECT_EQ(child.NextNonTimer(), "ended");
@@ -442,8 +441,7 @@ INSTANTIATE_TEST_SUITE_P(IntTermHup, TerminalCloseSignal, ::testing::Values(SIGI
 
 TEST(TerminalPty, ATerminalThatHangsUpAsksToClose) {
   PanelChild child;
-  ASSERT_TRUE(child.Start(PanelScenario));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(PanelScenario));
   ::close(child.Master);
   child.Master = -1;
   EXPECT_TRUE(child.Expect("close"));
@@ -470,8 +468,7 @@ TEST(TerminalPty, TimerEventsComeEvery50MsAndTextsReachTheScreen) {
 
 TEST(TerminalPty, AResizedTerminalIsRedrawnAtItsNewSize) {
   PanelChild child;
-  ASSERT_TRUE(child.Start(PanelScenario));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(PanelScenario));
   std::string line;
   ASSERT_TRUE(child.Expect("timer ", &line));
   EXPECT_NE(line.find(" 24x80"), std::string::npos) << line;
@@ -495,8 +492,7 @@ TEST(TerminalPty, AResizedTerminalIsRedrawnAtItsNewSize) {
 
 TEST(TerminalPty, StandardErrorOnTheTerminalIsSilencedWhileThePanelShows) {
   PanelChild child;
-  ASSERT_TRUE(child.Start(NoisyScenario, true));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(NoisyScenario, true));
   child.Type("q");
   ASSERT_TRUE(child.Expect("wrote"));
   ASSERT_TRUE(child.Finish());
@@ -506,8 +502,7 @@ TEST(TerminalPty, StandardErrorOnTheTerminalIsSilencedWhileThePanelShows) {
 
 TEST(TerminalPty, ExitWithoutEndingTheLayerStillRestoresTheTerminal) {
   PanelChild child;
-  ASSERT_TRUE(child.Start(ExitScenario));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(ExitScenario));
   ASSERT_TRUE(child.Finish());
   EXPECT_TRUE(WIFEXITED(child.Status) && WEXITSTATUS(child.Status) == 0);
   EXPECT_TRUE(child.ModesRestored());
@@ -519,8 +514,7 @@ class TerminalFatalSignal : public ::testing::TestWithParam<int> {};
 TEST_P(TerminalFatalSignal, RestoresTheTerminalAndStillDiesOfTheSignal) {
   CrashSignal = GetParam();
   PanelChild child;
-  ASSERT_TRUE(child.Start(CrashScenario));
-  ASSERT_TRUE(child.Expect("ready"));
+  ASSERT_TRUE(child.StartReady(CrashScenario));
   ASSERT_TRUE(child.Finish());
   EXPECT_TRUE(WIFSIGNALED(child.Status) && WTERMSIG(child.Status) == GetParam()) << child.Status;
   EXPECT_TRUE(child.ModesRestored());
