@@ -103,6 +103,10 @@ class Playback:
             self.ticks.append("any" if several else matches[0] if len(matches) == 1 else None)
         return data
 
+    def tick_count(self):
+        self.update()
+        return len(self.ticks)
+
     def first_tick_at(self, level):
         self.update()
         return next((t for t, got in enumerate(self.ticks) if got == level), None)
@@ -139,6 +143,12 @@ def panel_state(lines):
         if m:
             state[m.group(1)] = len(m.group(2))
     return state
+
+
+def panel_if(pane, condition):
+    """The panel's state when condition(state) holds, else None."""
+    state = panel_state(pane.lines())
+    return state if condition(state) else None
 
 
 def bars(state):
@@ -389,8 +399,8 @@ class TmuxCases(Case):
         playback = Playback(opt, self.work, (85, 86, 96))
         with self.pane() as pane:
             start_in_pane(opt, pane)
-            state = poll_until(lambda: (lambda s: s if s.get("status", (0, 0))[0] > 0 else None)(
-                panel_state(pane.lines())), "Playing: N / M with N > 0")
+            state = poll_until(lambda: panel_if(pane, lambda s: s.get("status", (0, 0))[0] > 0),
+                               "Playing: N / M with N > 0")
             check(state["status"][1] == frames, "frame count %d, the dump has %d" % (state["status"][1], frames))
             check(state.get("slider") == 85, "slider shows %s, not 85" % state.get("slider"))
             save(opt.artifacts, "panel_playing.txt", pane.text())
@@ -449,8 +459,8 @@ class TmuxCases(Case):
     def test_panel_mouse_and_resize(self):
         with self.pane() as pane:
             start_in_pane(self.opt, pane, driver=NO_SUCH_DRIVER)
-            state = poll_until(lambda: (lambda s: s if "Playing: " in Pane.last_screen and "slider" in s else None)(
-                panel_state(pane.lines())), "the panel")
+            state = poll_until(lambda: panel_if(pane, lambda s: "Playing: " in Pane.last_screen and "slider" in s),
+                               "the panel")
             cells = state["track_cells"]
 
             def mouse(code, cell):  # an xterm X10 report on the slider's row
@@ -475,7 +485,8 @@ class TmuxCases(Case):
             save(self.opt.artifacts, "panel_mouse.txt", pane.text())
             for width, height in ((100, 30), (44, 12)):
                 pane.resize(width, height)
-                poll_until(lambda: centred_panel(pane, width, height), "the panel redrawn centred in %dx%d" % (width, height))
+                poll_until(lambda: centred_panel(pane, width, height),
+                           "the panel redrawn centred in %dx%d" % (width, height))
                 save(self.opt.artifacts, "panel_resized_%dx%d.txt" % (width, height), pane.text())
             pane.resize(80, 24)
             quit_with(pane, "q", self.opt.artifacts, "panel_mouse_after_quit.txt")
@@ -515,7 +526,7 @@ class TmuxCases(Case):
         self.needs_sound()
         playback = Playback(self.opt, self.work, (85,))
         with reaped(start_without_terminal(self.opt, self.work, "disk")) as process:
-            poll_until(lambda: (playback.update(), len(playback.ticks) >= 100)[1], "two seconds of music in the disk file")
+            poll_until(lambda: playback.tick_count() >= 100, "two seconds of music in the disk file")
             code, elapsed = close_with_signal(process, signal.SIGTERM)
         playback.check_sequence([85])
         check(code == 0, "exit code %s after SIGTERM" % code)
@@ -537,7 +548,8 @@ class TmuxCases(Case):
             check(elapsed < CLOSE_LIMIT_S, "%s took %.3f s to end the player" % (signum.name, elapsed))
             latencies.append((signum.name, elapsed))
         print("close latency without a terminal (%s): %s; longest %.1f ms" %
-              (driver, ", ".join("%s %.1f ms" % (n, e * 1000) for n, e in latencies), max(e for _, e in latencies) * 1000))
+              (driver, ", ".join("%s %.1f ms" % (n, e * 1000) for n, e in latencies),
+               max(e for _, e in latencies) * 1000))
 
     def test_panel_odd_dumps(self):
         """A FIFO with and without a writer, /dev/zero and a directory as music/dump.txt: the panel
@@ -635,10 +647,12 @@ def level_follows_key(pane, playback, key, level):
     t = playback.first_tick_at(level)
     start = t * TICK_FRAMES
     # The new level starts at a tick: the tick before it is whole at the old level.
-    check(playback.ticks[t - 1] not in (None, level), "tick %d before the change is %s" % (t - 1, playback.ticks[t - 1]))
+    check(playback.ticks[t - 1] not in (None, level),
+          "tick %d before the change is %s" % (t - 1, playback.ticks[t - 1]))
     check(start >= written - TICK_FRAMES,
           "level %d in samples written before the key (tick at frame %d, %d written)" % (level, start, written))
-    check(start - written <= LEVEL_LEAD_LIMIT, "level %d reached the samples %d frames after the key" % (level, start - written))
+    check(start - written <= LEVEL_LEAD_LIMIT,
+          "level %d reached the samples %d frames after the key" % (level, start - written))
     print("%s: slider %d; samples at the new level from tick %d, %d frames (%.0f ms) past what the device had "
           "when the key was sent" % (key, level, t, start - written, 1000.0 * (start - written) / SAMPLE_RATE))
 

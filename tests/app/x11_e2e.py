@@ -612,7 +612,8 @@ class X11Cases(Case):
         check(re.fullmatch(r"H+Z+L+Z+", tick_blocks(player.audio(), refs)[1]), "the sound changed inside a tick")
 
     def test_loading(self):
-        """A 32787-line dump whose load is held: "Loading..." until it is in, then it plays."""
+        """A dump of the most lines the player takes, its load held: "Loading..." until it is in,
+        then it plays."""
         args, session, work = self.opt, self.session, self.work
         dump = os.path.join(work, "music", "dump.txt")
         with open(args.music) as f:
@@ -634,7 +635,8 @@ class X11Cases(Case):
         check(player.running(), "the player ended during the load")
         release_the_load(wait_at_the_gate(gate, player))
         wait_for_labels(session, probe, window, MAX_DUMP_FRAMES,
-                        lambda status, levels: status == "playing", "'Playing: N / 32787' after the load")
+                        lambda status, levels: status == "playing",
+                        "'Playing: N / %d' after the load" % MAX_DUMP_FRAMES)
         log("after the load: 'Playing: N / %d'" % MAX_DUMP_FRAMES)
         wait_for(lambda: player.frames() >= RING_FRAMES + SAMPLE_RATE, WAIT_S, "a second of sound")
         audio = player.audio()
