@@ -21,6 +21,19 @@ void ResetPolledEvents();
 // (id returned, 0 if bad) and stopping window timers.
 int32_t PolledEventControl();
 
+// What a polled backend waits on besides deferred events, close signals and timers.
+struct PolledSources {
+  int32_t (*CloseWindow)() = nullptr;          // the window a close signal asks to close
+  void (*BeforeEvents)() = nullptr;            // each round, before the events are looked at; may be null
+  bool (*TakeInput)(int32_t* code) = nullptr;  // true with *code: an event from input; may be null
+  void (*Sleep)(int32_t ms) = nullptr;         // until input, a signal or ms (-1: no bound) pass
+};
+// The wait for the next event: deferred events first; then, round after round, a close signal
+// becomes a (deferred) close request for CloseWindow(), BeforeEvents runs, deferred events,
+// input, and last due timers (as a window system makes timer messages only when nothing else
+// waits); then Sleep until the next timer's deadline.
+int32_t WaitPolledEvent(const PolledSources& sources);
+
 // End step of a polled backend: no timers, and its own state (window and control tables) as new.
 template <typename LayerState>
 void EndPolledLayer(LayerState& state) {

@@ -86,23 +86,17 @@ int32_t GetValue(int32_t control) {
   return c && c->Kind == KIND_SLIDER ? c->Value : 0;
 }
 
-// Deferred events first; then a close signal becomes a (deferred) close request for the top
-// window; then due timers. Otherwise sleeps until a signal or the next timer deadline; with
-// neither, for as long as it takes.
+// No input: a close signal asks to close the top window; sleeps until a signal or the next
+// timer deadline, with neither for as long as it takes.
 int32_t Wait() {
-  EventRecord& events = Polled().Events;
-  events.EventSubType = -1;
-  int32_t code = 0;
-  for (;;) {
-    if (TakeDeferredEvent(events, &code)) return code;
-    if (TakeCloseSignal()) {
-      DeferEvent(events, EVENT_CLOSE, Layer.TopWindow);
-      continue;
-    }
-    if (TakeExpiredTimer(Polled().Timers, TimerClock::now())) return EVENT_TIMER;
-    pollfd wake{CloseSignalFd(), POLLIN, 0};
-    ::poll(&wake, wake.fd >= 0 ? 1 : 0, MsUntilNextTimer(Polled().Timers, TimerClock::now()));
-  }
+  static const PolledSources sources = {
+      .CloseWindow = [] { return Layer.TopWindow; },
+      .Sleep = [](int32_t ms) {
+        pollfd wake{CloseSignalFd(), POLLIN, 0};
+        ::poll(&wake, wake.fd >= 0 ? 1 : 0, ms);
+      },
+  };
+  return WaitPolledEvent(sources);
 }
 
 

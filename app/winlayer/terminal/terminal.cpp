@@ -284,21 +284,18 @@ int32_t GetValue(int32_t control) {
   return c && c->Kind == PANEL_SLIDER ? c->Value : 0;
 }
 
-// Deferred events first; then close signals, a resize, keys and mouse input, and last the
-// timers (as a window system makes timer messages only when nothing else waits).
+// A close signal asks to close the shown window; a resize redraws before events are looked
+// at; keys and mouse input are the input.
 int32_t Wait() {
-  EventRecord& events = Polled().Events;
-  events.EventSubType = -1;
-  int32_t code = 0;
-  if (TakeDeferredEvent(events, &code)) return code;
-  for (;;) {
-    if (TakeCloseSignal()) RequestClose();
-    if (TakeResize()) Resize();
-    if (TakeDeferredEvent(events, &code)) return code;
-    if (ReadInput(&code)) return code;
-    if (TakeExpiredTimer(Polled().Timers, TimerClock::now())) return EVENT_TIMER;
-    WaitForInput(MsUntilNextTimer(Polled().Timers, TimerClock::now()));
-  }
+  static const PolledSources sources = {
+      .CloseWindow = [] { return Layer.ShownWindow; },
+      .BeforeEvents = [] {
+        if (TakeResize()) Resize();
+      },
+      .TakeInput = ReadInput,
+      .Sleep = WaitForInput,
+  };
+  return WaitPolledEvent(sources);
 }
 
 
