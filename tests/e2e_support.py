@@ -209,9 +209,10 @@ class _Result(unittest.TextTestResult):
 
 
 def main(cases, paths, add_options=None, argv=None):
-    """Runs the named cases of the Case class `cases` (every test_* method when none is named):
-    paths are the options, required, that name files (made absolute); add_options(parser) adds
-    others. Exit code 0, 1 on a failure, 77 when every case run was skipped."""
+    """Runs the named cases of the Case class `cases` (every test_* method when none is named;
+    a case named with hyphens is the method with underscores): paths are the options, required,
+    that name files (made absolute); add_options(parser) adds others. Exit code 0, 1 on a
+    failure, 77 when every case run was skipped."""
     names = sorted(n[5:] for n in unittest.getTestCaseNames(cases, "test_"))
     parser = argparse.ArgumentParser()
     for name in paths:
@@ -220,6 +221,7 @@ def main(cases, paths, add_options=None, argv=None):
         add_options(parser)
     parser.add_argument("case", nargs="*", help="the cases to run (every one when none): " + ", ".join(names))
     cases.opt = parser.parse_args(argv)
+    cases.opt.case = [name.replace("-", "_") for name in cases.opt.case]
     for name in cases.opt.case:
         if name not in names:
             parser.error("no case %r" % name)

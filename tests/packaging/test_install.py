@@ -2,7 +2,7 @@
 """The installed programs, run from a DESTDIR copy of the installation in a working
 directory with no source tree around:
 
-    test_install.py --stage DIR --prefix /usr --build-render RENDER --source-tune DUMP CASE
+    test_install.py --stage DIR --prefix /usr --build-render RENDER --source-tune DUMP [CASE...]
 
 CASE:
   stage      installs the build (cmake --install BUILD --prefix PREFIX) into DIR afresh
@@ -20,7 +20,6 @@ CASE:
   desktop    desktop-file-validate accepts the installed entry; its Exec and MimeType fit
   man        every installed manual page formats with man and names its program
 """
-import argparse
 import gzip
 import os
 import shutil
@@ -33,10 +32,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 import make_ym  # noqa: E402
-from e2e_support import FRAME_BYTES, RING_FRAMES, SAMPLE_RATE, Failure, check, sound_start  # noqa: E402
+from e2e_support import FRAME_BYTES, RING_FRAMES, SAMPLE_RATE, Case, Failure, check, main, sound_start  # noqa: E402
 from tonewell_constants import PLAYER_CHIP_CLOCK_HZ, ZX_SPECTRUM_CLOCK_HZ  # noqa: E402
 
-SKIP = 77
 PROGRAMS = ["tonewell", "tonewell-render", "tonewell-play"]
 PAGES = ["tonewell", "tonewell-render", "tonewell-convert", "tonewell-play"]
 WAIT_S = 20.0
@@ -64,60 +62,6 @@ def no_source_dir():
 
 def run(cmd, **kwargs):
     return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120, **kwargs)
-
-
-# --- Cases ------------------------------------------------------------------------------------
-
-def case_stage():
-    shutil.rmtree(args.stage, ignore_errors=True)
-    env = dict(os.environ, DESTDIR=args.stage)
-    done = run([args.cmake, "--install", args.build, "--prefix", args.prefix], env=env)
-    check(done.returncode == 0, "cmake --install failed: %s" % done.stderr.decode())
-    print("installed into %s%s" % (args.stage, args.prefix))
-
-
-def case_layout():
-    for name in PROGRAMS + (["tonewell-convert"] if args.have_convert else []):
-        path = os.path.join(bindir(), name)
-        check(os.access(path, os.X_OK), "not installed: " + path)
-    wanted = ["share/tonewell/dump.txt", "share/applications/tonewell.desktop",
-              "share/mime/packages/tonewell.xml", "share/icons/hicolor/scalable/apps/tonewell.svg",
-              "share/doc/tonewell/copyright", "share/doc/tonewell/changelog.gz"]
-    if args.have_icon:
-        wanted.append("share/icons/hicolor/48x48/apps/tonewell.png")
-    if args.have_man:
-        wanted += ["share/man/man1/%s.1.gz" % p for p in PAGES]
-    for rel in wanted:
-        check(os.path.isfile(installed(rel)), "not installed: " + rel)
-    with open(installed("share/tonewell/dump.txt"), "rb") as a, open(args.source_tune, "rb") as b:
-        check(a.read() == b.read(), "the installed demo tune differs from music/dump.txt")
-    if args.have_icon:
-        with open(installed("share/icons/hicolor/48x48/apps/tonewell.png"), "rb") as fh:
-            head = fh.read(24)
-        check(head[:8] == b"\x89PNG\r\n\x1a\n", "the icon is not a PNG")
-        width, height = int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
-        check((width, height) == (48, 48), "the icon is %dx%d" % (width, height))
-    # Nothing of the build or source tree is needed: no installed file is a link into them.
-    for dirpath, _, files in os.walk(args.stage):
-        for f in files:
-            check(not os.path.islink(os.path.join(dirpath, f)), "a link was installed: " + f)
-
-
-def case_render():
-    work = no_source_dir()
-    try:
-        ours = run([os.path.join(bindir(), "tonewell-render"), installed("share/tonewell/dump.txt"), "installed.wav"],
-                   cwd=work)
-        check(ours.returncode == 0, "installed tonewell-render failed: %s" % ours.stderr.decode())
-        ref = run([args.build_render, args.source_tune, os.path.join(work, "build.wav")])
-        check(ref.returncode == 0, "build tree tonewell-render failed: %s" % ref.stderr.decode())
-        with open(os.path.join(work, "installed.wav"), "rb") as a, open(os.path.join(work, "build.wav"), "rb") as b:
-            x, y = a.read(), b.read()
-        check(len(x) > 44 + SAMPLE_RATE * FRAME_BYTES, "the render is too short: %d bytes" % len(x))
-        check(x == y, "the installed render differs from the build tree's (%d and %d bytes)" % (len(x), len(y)))
-        print("renders equal: %d bytes" % len(x))
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 def reference_sound(dump_path, work, frames=4 * SAMPLE_RATE):
@@ -197,22 +141,70 @@ def play_in_x(play_args, reference, close, env_extra=None):
         shutil.rmtree(work, ignore_errors=True)
 
 
-def case_play_demo():
-    work = no_source_dir()
-    try:
+# --- Cases ------------------------------------------------------------------------------------
+
+class InstallCases(Case):
+    def setUp(self):
+        global args
+        super().setUp()
+        args = self.opt
+
+    def test_stage(self):
+        shutil.rmtree(args.stage, ignore_errors=True)
+        env = dict(os.environ, DESTDIR=args.stage)
+        done = run([args.cmake, "--install", args.build, "--prefix", args.prefix], env=env)
+        check(done.returncode == 0, "cmake --install failed: %s" % done.stderr.decode())
+        print("installed into %s%s" % (args.stage, args.prefix))
+
+    def test_layout(self):
+        for name in PROGRAMS + (["tonewell-convert"] if args.have_convert else []):
+            path = os.path.join(bindir(), name)
+            check(os.access(path, os.X_OK), "not installed: " + path)
+        wanted = ["share/tonewell/dump.txt", "share/applications/tonewell.desktop",
+                  "share/mime/packages/tonewell.xml", "share/icons/hicolor/scalable/apps/tonewell.svg",
+                  "share/doc/tonewell/copyright", "share/doc/tonewell/changelog.gz"]
+        if args.have_icon:
+            wanted.append("share/icons/hicolor/48x48/apps/tonewell.png")
+        if args.have_man:
+            wanted += ["share/man/man1/%s.1.gz" % p for p in PAGES]
+        for rel in wanted:
+            check(os.path.isfile(installed(rel)), "not installed: " + rel)
+        with open(installed("share/tonewell/dump.txt"), "rb") as a, open(args.source_tune, "rb") as b:
+            check(a.read() == b.read(), "the installed demo tune differs from music/dump.txt")
+        if args.have_icon:
+            with open(installed("share/icons/hicolor/48x48/apps/tonewell.png"), "rb") as fh:
+                head = fh.read(24)
+            check(head[:8] == b"\x89PNG\r\n\x1a\n", "the icon is not a PNG")
+            width, height = int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
+            check((width, height) == (48, 48), "the icon is %dx%d" % (width, height))
+        # Nothing of the build or source tree is needed: no installed file is a link into them.
+        for dirpath, _, files in os.walk(args.stage):
+            for f in files:
+                check(not os.path.islink(os.path.join(dirpath, f)), "a link was installed: " + f)
+
+    def test_render(self):
+        work = self.work
+        ours = run([os.path.join(bindir(), "tonewell-render"), installed("share/tonewell/dump.txt"), "installed.wav"],
+                   cwd=work)
+        check(ours.returncode == 0, "installed tonewell-render failed: %s" % ours.stderr.decode())
+        ref = run([args.build_render, args.source_tune, os.path.join(work, "build.wav")])
+        check(ref.returncode == 0, "build tree tonewell-render failed: %s" % ref.stderr.decode())
+        with open(os.path.join(work, "installed.wav"), "rb") as a, open(os.path.join(work, "build.wav"), "rb") as b:
+            x, y = a.read(), b.read()
+        check(len(x) > 44 + SAMPLE_RATE * FRAME_BYTES, "the render is too short: %d bytes" % len(x))
+        check(x == y, "the installed render differs from the build tree's (%d and %d bytes)" % (len(x), len(y)))
+        print("renders equal: %d bytes" % len(x))
+
+    def test_play_demo(self):
+        work = self.work
         reference = reference_sound(args.source_tune, work)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    play_in_x([], reference, "sigterm")
+        play_in_x([], reference, "sigterm")
 
-
-def case_play_ym():
-    convert = os.path.join(bindir(), "tonewell-convert")
-    if not os.access(convert, os.X_OK):
-        print("skipped: no tonewell-convert installed")
-        sys.exit(SKIP)
-    work = no_source_dir()
-    try:
+    def test_play_ym(self):
+        convert = os.path.join(bindir(), "tonewell-convert")
+        if not os.access(convert, os.X_OK):
+            self.skipTest("no tonewell-convert installed")
+        work = self.work
         for packed in (False, True):
             tune = os.path.join(work, "packed.ym" if packed else "plain.ym")
             make_ym.write(tune, 400, packed=packed)
@@ -221,15 +213,11 @@ def case_play_ym():
             check(done.returncode == 0, "tonewell-convert failed: %s" % done.stderr.decode())
             reference = reference_sound(dump, work)
             play_in_x([tune], reference, "alt-f4" if packed else "sigterm")
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
-
-def case_mime():
-    for tool in ("update-mime-database", "xdg-mime", "mimetype"):
-        check(shutil.which(tool), "%s is missing (tools/install-deps.sh test installs it)" % tool)
-    work = no_source_dir()
-    try:
+    def test_mime(self):
+        for tool in ("update-mime-database", "xdg-mime", "mimetype"):
+            check(shutil.which(tool), "%s is missing (tools/install-deps.sh test installs it)" % tool)
+        work = self.work
         data = os.path.join(work, "share")
         os.makedirs(os.path.join(data, "mime", "packages"))
         shutil.copy(installed("share/mime/packages/tonewell.xml"), os.path.join(data, "mime", "packages"))
@@ -237,17 +225,12 @@ def case_mime():
         check(done.returncode == 0, "update-mime-database failed: %s" % done.stderr.decode())
         files = os.path.join(work, "files")
         os.makedirs(files)
-        make_ym.write(os.path.join(files, "plain.ym"))
-        make_ym.write(os.path.join(files, "packed.ym"), packed=True)
-        make_ym.write(os.path.join(files, "plain-without-name"))
-        make_ym.write(os.path.join(files, "packed-without-name"), packed=True)
-        make_ym.write(os.path.join(files, "archive.lzh"), packed=True)
-        with open(os.path.join(files, "log.psg"), "wb") as fh:
-            fh.write(b"PSG\x1a" + bytes(12) + b"\xff\x00\x10\xff\xfd")
-        with open(os.path.join(files, "log-without-name"), "wb") as fh:
-            fh.write(b"PSG\x1a" + bytes(12) + b"\xff\x00\x10\xff\xfd")
-        with open(os.path.join(files, "tune.vtx"), "wb") as fh:
-            fh.write(b"ay" + bytes(30))
+        for name in ("plain.ym", "packed.ym", "plain-without-name", "packed-without-name", "archive.lzh"):
+            make_ym.write(os.path.join(files, name), packed=not name.startswith("plain"))
+        psg = b"PSG\x1a" + bytes(12) + b"\xff\x00\x10\xff\xfd"
+        for name, content in (("log.psg", psg), ("log-without-name", psg), ("tune.vtx", b"ay" + bytes(30))):
+            with open(os.path.join(files, name), "wb") as fh:
+                fh.write(content)
         expected = {"plain.ym": "audio/x-ym", "packed.ym": "audio/x-ym", "plain-without-name": "audio/x-ym",
                     "packed-without-name": "audio/x-ym", "log.psg": "audio/x-psg",
                     # An archive named as one stays one: the glob decides before weaker magic.
@@ -267,74 +250,49 @@ def case_mime():
         bare = dict(env, XDG_DATA_DIRS="/usr/share")
         got = run(["xdg-mime", "query", "filetype", os.path.join(files, "plain.ym")], env=bare).stdout.decode().strip()
         check(got != "audio/x-ym", "audio/x-ym is known without the project's MIME types")
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+
+    def test_desktop(self):
+        entry = installed("share/applications/tonewell.desktop")
+        done = run(["desktop-file-validate", entry])
+        out = (done.stdout + done.stderr).decode()
+        check(done.returncode == 0 and not out.strip(), "desktop-file-validate: %s" % out)
+        with open(entry) as fh:
+            fields = dict(line.rstrip("\n").split("=", 1) for line in fh if "=" in line)
+        check(fields["Exec"] == "tonewell-play %f", fields["Exec"])
+        check(os.access(os.path.join(bindir(), fields["Exec"].split()[0]), os.X_OK), "Exec names no installed program")
+        with open(installed("share/mime/packages/tonewell.xml")) as fh:
+            xml = fh.read()
+        for mime in filter(None, fields["MimeType"].split(";")):
+            check('type="%s"' % mime in xml, "%s is not defined by tonewell.xml" % mime)
+        for category in ("Audio", "Player", "AudioVideo"):
+            check(category in fields["Categories"].split(";"), "no category " + category)
+        check(os.path.isfile(installed("share/icons/hicolor/scalable/apps/%s.svg" % fields["Icon"])), "no icon")
+
+    def test_man(self):
+        if not args.have_man:
+            self.skipTest("the manual pages were not built (no scdoc)")
+        for page in PAGES:
+            path = installed("share/man/man1/%s.1.gz" % page)
+            done = run(["man", "-l", "--warnings", path], env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="0"))
+            text = done.stdout.decode()
+            check(done.returncode == 0, "man -l %s failed: %s" % (page, done.stderr.decode()))
+            check("warning" not in done.stderr.decode().lower(), "man warns on %s: %s" % (page, done.stderr.decode()))
+            check(text.lstrip().lower().startswith(page + "(1)"), "%s: heading %r" % (page, text[:40]))
+            check("%s -" % page in text, "%s: no NAME line" % page)
+        with gzip.open(installed("share/man/man1/tonewell-convert.1.gz"), "rt") as fh:
+            convert = fh.read()
+        for word in ("PSG", "YM6!", "VTX", str(ZX_SPECTRUM_CLOCK_HZ), str(PLAYER_CHIP_CLOCK_HZ), "--no-rescale", "digidrums"):
+            check(word in convert, "tonewell-convert(1) does not mention %s" % word)
 
 
-def case_desktop():
-    entry = installed("share/applications/tonewell.desktop")
-    done = run(["desktop-file-validate", entry])
-    out = (done.stdout + done.stderr).decode()
-    check(done.returncode == 0 and not out.strip(), "desktop-file-validate: %s" % out)
-    with open(entry) as fh:
-        fields = dict(line.rstrip("\n").split("=", 1) for line in fh if "=" in line)
-    check(fields["Exec"] == "tonewell-play %f", fields["Exec"])
-    check(os.access(os.path.join(bindir(), fields["Exec"].split()[0]), os.X_OK), "Exec names no installed program")
-    with open(installed("share/mime/packages/tonewell.xml")) as fh:
-        xml = fh.read()
-    for mime in filter(None, fields["MimeType"].split(";")):
-        check('type="%s"' % mime in xml, "%s is not defined by tonewell.xml" % mime)
-    for category in ("Audio", "Player", "AudioVideo"):
-        check(category in fields["Categories"].split(";"), "no category " + category)
-    check(os.path.isfile(installed("share/icons/hicolor/scalable/apps/%s.svg" % fields["Icon"])), "no icon")
-
-
-def case_man():
-    if not args.have_man:
-        print("skipped: the manual pages were not built (no scdoc)")
-        sys.exit(SKIP)
-    for page in PAGES:
-        path = installed("share/man/man1/%s.1.gz" % page)
-        done = run(["man", "-l", "--warnings", path], env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="0"))
-        text = done.stdout.decode()
-        check(done.returncode == 0, "man -l %s failed: %s" % (page, done.stderr.decode()))
-        check("warning" not in done.stderr.decode().lower(), "man warns on %s: %s" % (page, done.stderr.decode()))
-        check(text.lstrip().lower().startswith(page + "(1)"), "%s: heading %r" % (page, text[:40]))
-        check("%s -" % page in text, "%s: no NAME line" % page)
-    with gzip.open(installed("share/man/man1/tonewell-convert.1.gz"), "rt") as fh:
-        convert = fh.read()
-    for word in ("PSG", "YM6!", "VTX", str(ZX_SPECTRUM_CLOCK_HZ), str(PLAYER_CHIP_CLOCK_HZ), "--no-rescale", "digidrums"):
-        check(word in convert, "tonewell-convert(1) does not mention %s" % word)
-
-
-CASES = {"stage": case_stage, "layout": case_layout, "render": case_render, "play-demo": case_play_demo,
-         "play-ym": case_play_ym, "mime": case_mime, "desktop": case_desktop, "man": case_man}
-
-
-def main():
-    global args
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--stage", required=True)
+def options(parser):
     parser.add_argument("--prefix", default="/usr")
     parser.add_argument("--cmake", default="cmake")
-    parser.add_argument("--build")
-    parser.add_argument("--build-render")
-    parser.add_argument("--source-tune")
-    parser.add_argument("--have-convert", type=int, default=0)
-    parser.add_argument("--have-man", type=int, default=1)
-    parser.add_argument("--have-icon", type=int, default=1)
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    for name in ("stage", "build", "build_render", "source_tune"):
-        if getattr(args, name):
-            setattr(args, name, os.path.abspath(getattr(args, name)))
-    try:
-        CASES[args.case]()
-    except Failure as failure:
-        print("FAIL %s: %s" % (args.case, failure))
-        sys.exit(1)
-    print("PASS %s" % args.case)
+    for name in ("build", "build-render", "source-tune"):
+        parser.add_argument("--" + name, type=os.path.abspath)
+    for name, default in (("have-convert", 0), ("have-man", 1), ("have-icon", 1)):
+        parser.add_argument("--" + name, type=int, default=default)
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main(InstallCases, ("stage",), options))
