@@ -34,7 +34,7 @@ std::string Hex(uint32_t value) {
   return text;
 }
 
-uint8_t ObjectByte(PtModule* m, const PtObject& o, uint32_t offset, const char* kind) {
+uint8_t ObjectByteSlow(PtModule* m, const PtObject& o, uint32_t offset, const char* kind) {
   switch (o.Space) {
     case PT_IN_MODULE:
       if (o.At + offset < m->Size) return m->Bytes[o.At + offset];
@@ -54,6 +54,11 @@ uint8_t ObjectByte(PtModule* m, const PtObject& o, uint32_t offset, const char* 
       return 0;
   }
   return 0;
+}
+
+inline uint8_t ObjectByte(PtModule* m, const PtObject& o, uint32_t offset, const char* kind) {
+  if (o.Space == PT_IN_MODULE && o.At + offset < m->Size) return m->Bytes[o.At + offset];
+  return ObjectByteSlow(m, o, offset, kind);
 }
 
 // Enters the next position (chip's PosIndex + 1, or the loop entry after the list's end).

@@ -2,6 +2,7 @@
 """Writes Pro Tracker 3 and 2 test modules with their expected frames, and damaged modules.
 
 Usage: make_modules.py DIR
+       make_modules.py --bench FILE   (the 10-minute module of formats_bench)
 
 Good modules: the worked examples of the tracker document, and small modules built here for
 the commands, effects, tables and TurboSound kinds those examples do not reach; for each NAME
@@ -364,5 +365,25 @@ def make(dirname):
     return good, bad
 
 
+def ten_minutes():
+    """A PT3 of 157 positions over four 64-line patterns at tempo 3: 30144 frames, about 10
+    minutes, with ornaments, noise, glissandos, envelopes and rests (formats_bench)."""
+    patterns = []
+    for p in range(4):
+        a, b, c = bytearray(hexbytes("B1 01 F1 02 CF")), bytearray(hexbytes("B1 01 D2")), bytearray(hexbytes("B1 01 D1"))
+        for i in range(64):
+            note = 0x5C + (i * 7 + p * 5) % 60
+            a += (b"\x01" + bytes([note]) + hexbytes("01 04 00")) if i % 8 == 0 else bytes([note])
+            b += bytes([0x20 + i % 32, note + 12])
+            c += (hexbytes("B5 00 20") + bytes([note - 12])) if i % 4 == 0 else b"\xc0" if i % 4 == 3 else b"\xd0"
+        patterns.append((bytes(a) + b"\x00", bytes(b), bytes(c)))
+    samples = {1: S_PLAIN, 2: hexbytes("00 02 0A 1C 00 00 8C 0B 01 00")}
+    return pt3(patterns, samples, {1: hexbytes("00 03 00 0C 18")}, order=[i % 4 for i in range(157)], tempo=3)
+
+
 if __name__ == "__main__":
-    make(sys.argv[1])
+    if sys.argv[1] == "--bench":
+        with open(sys.argv[2], "wb") as f:
+            f.write(ten_minutes())
+    else:
+        make(sys.argv[1])
