@@ -229,23 +229,29 @@ def generated():
     cases.append(("tone_acc_sample_loop.pt3", pt3(one_channel(hexbytes("B1 01 D4 74 D0 D0 D0 D0 00")), {4: s}),
                   [(1, frame(0x1E0, 15)), (1, frame(0x1E1, 15)), (1, frame(0x1E0, 15)), (1, frame(0x1E2, 15)),
                    (1, frame(0x1E1, 15))]))
-    # 0x1C: shape 12, period 0x0100 and sample entry 105 + 10; 0x10: envelope off and the sample again.
+    # 0x1C: shape 12, period 0x0100, sample entry 105 + 10; 0xB0 and 0x10: envelope off; 0x1D on again.
     s = hexbytes("00 01 00 8F 00 00")
-    cases.append(("cmd_1x_10.pt3", pt3(one_channel(hexbytes("B1 01 1C 01 00 0A 74 10 0A D0 00")), {5: s}),
-                  [(1, frame(T1[36], 0x1F, env=0x100, shape=12)), (1, frame(T1[36], 15, env=0x100))]))
+    cases.append(("cmd_1x_10_b0.pt3", pt3(one_channel(hexbytes("B1 01 1C 01 00 0A 74 B0 D0 1D 02 00 0A D0 10 0A D0 00")), {5: s}),
+                  [(1, frame(T1[36], 0x1F, env=0x100, shape=12)), (1, frame(T1[36], 15, env=0x100)),
+                   (1, frame(T1[36], 0x1F, env=0x200, shape=13)), (1, frame(T1[36], 15, env=0x200))]))
     # Note + ornament beyond the table: 90 + 20 gives 95, 10 - 20 gives 0.
     cases.append(("note_clamp.pt3", pt3(one_channel(hexbytes("B1 01 F1 02 AA D0 D0 5A D0 D0 00")), {1: S_PLAIN},
                                         {1: hexbytes("00 03 00 14 EC")}),
                   [(1, frame(T1[90], 15)), (1, frame(T1[95], 15)), (1, frame(T1[70], 15)), (1, frame(T1[10], 15)),
                    (1, frame(T1[30], 15)), (1, frame(T1[0], 15))]))
     # Glissando downwards every second frame.
-    cases.append(("gliss_down.pt3", pt3(one_channel(hexbytes("B1 01 D1 01 74 02 F0 FF D0 D0 D0 D0 00")), {1: S_PLAIN}),
+    cases.append(("gliss_down.pt3", pt3(one_channel(hexbytes("B1 01 D1 41 01 74 02 F0 FF D0 D0 D0 D0 00")), {1: S_PLAIN},
+                                        {1: hexbytes("00 01 00")}),
                   [(2, frame(0x1DF, 15)), (2, frame(0x1CF, 15)), (1, frame(0x1BF, 15))]))
     # Portamento on a note line while a glissando runs: version 5 starts from 0, 6 from the running slide.
     a = hexbytes("B1 01 D1 01 74 01 04 00 02 78 01 00 00 20 00 D0 D0 D0 D0 00")
     for version, tones in ((b"5", (0x1DF, 0x1DF, 0x1BF, 0x19F, 0x17F, 0x17B)), (b"6", (0x1DF, 0x1E3, 0x1C3, 0x1A3, 0x183, 0x17B))):
         cases.append(("porta_v%s.pt3" % version.decode(), pt3(one_channel(a), {1: S_PLAIN}, version=version),
                       [(1, frame(t, 15)) for t in tones]))
+    # Portamento upwards (to a longer period).
+    cases.append(("porta_up.pt3", pt3(one_channel(hexbytes("B1 01 D1 78 02 74 01 00 00 20 00 D0 D0 D0 D0 00")), {1: S_PLAIN}),
+                  [(2, frame(0x17B, 15)), (1, frame(0x19B, 15)), (1, frame(0x1BB, 15)), (1, frame(0x1DB, 15)),
+                   (1, frame(0x1DF, 15))]))
     # Every note table in every version group, the table byte's high bits ignored, both volume tables.
     s = hexbytes("00 01 01 87 00 00")
     for table in range(4):
@@ -267,17 +273,18 @@ def generated():
     # A pass that never ends: tempo 0 (256 frames a line) and line skip 0 (256 lines).
     cases.append(("endless.pt3", pt3([(hexbytes("D1 74 00"), b"\xd0\x00", b"\xd0\x00")], {1: S_PLAIN}, tempo=0),
                   [(32787, frame(T1[36], 15))]))
-    # PT2 with objects based at 0x0010: portamento down and up (step 0x40), then glissando +5 with
-    # tempo 2, slide stop (0x0C) and volume 0.
+    # PT2 with objects based at 0x0010: portamento down and up (step 0x40); then envelope shape 1,
+    # glissando +5 with tempo 2, slide stop (0x0C), envelope off (0x7F) and volume 0.
     s1 = hexbytes("01 00 01 F0 00")
     bc = b"\x7f\x70\x00"  # envelope off, an empty line (line skip 0 acts as 256), end
     a = hexbytes("E1 60 A4 0D 40 00 00 A8 70 70 0D 40 00 00 A4 70 70 00")
     cases.append(("pt2_porta.pt2", pt2([(hexbytes("20") + a, bc, bc)], {1: s1}, {0: hexbytes("01 00 00")}, base=0x10),
                   [(3, frame(0x1DF, 15)), (1, frame(0x19F, 15)), (5, frame(0x17B, 15)), (1, frame(0x1BB, 15)),
                    (4, frame(0x1DF, 15))]))
-    a = hexbytes("20 E1 60 0F 02 0E 05 A4 0C 70 10 70 00")
+    a = hexbytes("20 E1 60 71 00 01 0F 02 0E 05 A4 0C 7F 70 10 70 00")
     cases.append(("pt2_gliss_tempo.pt2", pt2([(a, bc, bc)], {1: s1}, {0: hexbytes("01 00 00")}, tempo=3),
-                  [(1, frame(0x1DF, 15)), (1, frame(0x1E4, 15)), (2, frame(0x1E9, 15)), (2, frame(0x1E9, 0))]))
+                  [(1, frame(0x1DF, 0x1F, env=0x100, shape=1)), (1, frame(0x1E4, 0x1F, env=0x100)),
+                   (2, frame(0x1E9, 15, env=0x100)), (2, frame(0x1E9, 0, env=0x100))]))
     return cases
 
 
