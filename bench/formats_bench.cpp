@@ -1,4 +1,4 @@
-// Converting a 10-minute YM6 (30000 frames, LHA -lh5- packed; written by make_bench_tune.py at
+// Converting a 10-minute PT3 module, and a 10-minute YM6 (30000 frames, LHA -lh5- packed; written by make_bench_tune.py at
 // build time) in-process: unpack, read, convert to 50 Hz dump frames, write the dump text, and
 // load that text into the RegisterDump as tonewell-render does.
 #include <benchmark/benchmark.h>
@@ -73,6 +73,29 @@ void BM_ConvertAndLoad(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ConvertAndLoad)->Unit(benchmark::kMillisecond);
+
+// A 10-minute PT3 module (30144 frames; make_modules.py --bench): play the module through the
+// tracker player, convert to 50 Hz dump frames and write the dump text.
+void BM_ConvertTenMinutePt3(benchmark::State& state) {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (ReadRegularFile(TONEWELL_BENCH_MODULE, MAX_INPUT_BYTES, &bytes, &why) != 0) {
+    state.SkipWithError("no " TONEWELL_BENCH_MODULE);
+    return;
+  }
+  for (auto _ : state) {
+    SourceTune tune;
+    DumpFrames dump;
+    if (ReadTune(bytes.data(), bytes.size(), &tune, &why) != 0 || ConvertTune(tune, ConvertOptions{}, &dump, &why) != 0) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    const std::string text = DumpText(dump);
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.counters["frames_per_s"] = benchmark::Counter(30144.0 * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ConvertTenMinutePt3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

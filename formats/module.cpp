@@ -8,6 +8,9 @@ void RunModulePass(void* player, ModulePlayFrame play, SourceTune* tune) {
   tune->Registers.clear();
   tune->ShapeWritten.clear();
   tune->FrameCount = 0;
+  // Room for the longest pass at once: pages never written are never touched.
+  tune->Registers.reserve(static_cast<size_t>(MAX_FRAMES) * 14);
+  tune->ShapeWritten.reserve(MAX_FRAMES);
   for (;;) {
     bool shapeWritten = false;
     if (!play(player, registers, &shapeWritten)) return;

@@ -76,3 +76,5 @@ extern const TuneReader PsgReader;
 extern const TuneReader YmReader;
 extern const TuneReader VtxReader;
 extern const TuneReader LhaReader;
+extern const TuneReader Pt3Reader;  // Pro Tracker 3 / Vortex Tracker II modules
+extern const TuneReader Pt2Reader;  // Pro Tracker 2 modules, recognised by structure

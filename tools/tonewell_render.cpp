@@ -3,8 +3,9 @@
 //
 //   tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT
 //
-// IN is dump text, or a PSG, YM or VTX file (told apart by content), converted in memory to
-// the same dump text that tonewell-convert writes and loaded from it.
+// IN is dump text, or a PSG, YM, VTX, PT3 or PT2 file (told apart by content), converted in
+// memory to the same dump text that tonewell-convert writes and loaded from it. A file that is
+// neither a known format nor plausibly dump text (PlausibleDumpText) is refused.
 // OUT ending in ".wav" gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit); OUT "-" gets the
 // raw frames (s16le, left then right) on standard output, and so does any other OUT. A device
 // or FIFO as OUT is written directly (render_output.h). Exit codes: 0 done, 1 the dump could not
@@ -39,9 +40,9 @@ constexpr long long MaxFrames = (0xFFFFFFFFLL - 36) / 4;
 
 const ToolHelp Help = {
     "tonewell-render", "tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT",
-    "Renders IN (dump text, or a PSG, YM or VTX file) offline as the player sends it to the sound\n"
-    "device: OUT ending in .wav gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit), OUT - gets\n"
-    "raw s16le frames on standard output.",
+    "Renders IN (dump text, or a PSG, YM, VTX, PT3 or PT2 file) offline as the player sends it\n"
+    "to the sound device: OUT ending in .wav gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit),\n"
+    "OUT - gets raw s16le frames on standard output.",
     "  --frames N          sample frames to render (default: one pass over the dump)\n"
     "  --level L           output level 0 to 1 (default 0.85)\n"
     "  --clock HZ          the music file's chip clock (default: the file's own)\n"
@@ -149,7 +150,12 @@ int main(int argc, char** argv) {
   // A music file is converted to dump text here; anything else is read as dump text.
   std::vector<uint8_t> input;
   std::string why, dumpText;
-  if (ReadInputBytes(paths[0], &input, &why) == 0 && FindTuneReader(input.data(), input.size())) {
+  const bool readWhole = ReadInputBytes(paths[0], &input, &why) == 0;
+  if (readWhole && !FindTuneReader(input.data(), input.size()) && !PlausibleDumpText(input)) {
+    std::fprintf(stderr, "tonewell-render: %s: not a known format (%s)\n", paths[0], KNOWN_FORMATS);
+    return 1;
+  }
+  if (readWhole && FindTuneReader(input.data(), input.size())) {
     if (ConvertTuneBytes("tonewell-render", paths[0], input, tuneOptions, &dumpText, &why) != 0) {
       std::fprintf(stderr, "tonewell-render: %s: %s\n", paths[0], why.c_str());
       return 1;

@@ -1,5 +1,6 @@
 #include "tools/tune_input.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,19 @@ bool ParseTuneOption(int argc, char** argv, int* i, ConvertOptions* options, boo
   if (!*text || value < 1) *bad = true;
   if (!*bad) options->Clock = value;
   return true;
+}
+
+const char* const KNOWN_FORMATS = "dump text, PSG, YM, VTX, LHA, PT3 or PT2";
+
+bool PlausibleDumpText(const std::vector<uint8_t>& bytes) {
+  constexpr size_t LOOK = 4096;
+  const size_t n = bytes.size() < LOOK ? bytes.size() : LOOK;
+  size_t texty = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t b = bytes[i];
+    texty += std::isxdigit(b) || b == ' ' || b == '\t' || b == '\r' || b == '\n';
+  }
+  return 2 * texty >= n;
 }
 
 int32_t ReadInputBytes(const char* path, std::vector<uint8_t>* bytes, std::string* why) {

@@ -19,6 +19,12 @@ int32_t ReadInputBytes(const char* path, std::vector<uint8_t>* bytes, std::strin
 // but why) when the bytes are no readable tune.
 int32_t ConvertTuneBytes(const char* program, const char* path, const std::vector<uint8_t>& bytes,
                          const ConvertOptions& options, std::string* text, std::string* why);
+// True when bytes may be dump text: empty, or at least half of the first 4096 bytes are hex
+// digits, blanks, tabs or line ends (the dump loader takes any text, but a binary file such as
+// an unknown or damaged module, an image or random bytes has far fewer of them).
+bool PlausibleDumpText(const std::vector<uint8_t>& bytes);
+// The formats the readers know, for messages: "PSG, YM, VTX, LHA, PT3 or PT2".
+extern const char* const KNOWN_FORMATS;
 // Writes text to path through path.partial in the same folder, renamed when complete (an
 // existing file is replaced); "-" writes standard output. 0 ok; -1 with why, no file left.
 int32_t WriteOutputText(const std::string& path, const std::string& text, std::string* why);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/pt_tables.h"
 #include "formats/tune.h"
 #include "platform/whole_file.h"
 
@@ -89,10 +90,10 @@ std::string Fact(const SourceTune& t, const std::string& key) {
 
 // Every good file whose name ends in one of the endings: read, and compared fact by fact and
 // frame by frame with what the generator wrote into it.
-void CheckGoodFiles(std::initializer_list<const char*> endings) {
+void CheckGoodFiles(std::initializer_list<const char*> endings, const char* list = "good.txt") {
   ASSERT_FALSE(TunesDir().empty()) << "TONEWELL_TUNES_DIR is not set";
   int checked = 0;
-  for (const std::string& name : ListFile("good.txt")) {
+  for (const std::string& name : ListFile(list)) {
     bool wanted = false;
     for (const char* ending : endings) wanted |= name.size() >= std::strlen(ending) &&
                                                  name.compare(name.size() - std::strlen(ending), std::string::npos,
@@ -122,10 +123,10 @@ TEST(YmReader, GivesTheFramesOfEveryVersionInterleavedOrNot) {
 TEST(VtxReader, GivesTheFramesOfNewAndOldHeadersOfBothChips) { CheckGoodFiles({".vtx"}); }
 TEST(LhaReader, UnpacksTheArchivedYmFile) { CheckGoodFiles({"packed3.ym", "packed.ym5", "packed.ym6"}); }
 
-TEST(BadInput, EveryMalformedFileIsRefusedWithItsReason) {
+void CheckBadFiles(const char* list, size_t atLeast) {
   ASSERT_FALSE(TunesDir().empty());
-  const std::vector<std::string> bad = ListFile("bad.txt");
-  ASSERT_GE(bad.size(), 20u);
+  const std::vector<std::string> bad = ListFile(list);
+  ASSERT_GE(bad.size(), atLeast);
   for (const std::string& line : bad) {
     const size_t tab = line.find('\t');
     const std::string name = line.substr(0, tab), reason = line.substr(tab + 1);
@@ -137,6 +138,8 @@ TEST(BadInput, EveryMalformedFileIsRefusedWithItsReason) {
     EXPECT_EQ(why.find('\n'), std::string::npos);
   }
 }
+
+TEST(BadInput, EveryMalformedFileIsRefusedWithItsReason) { CheckBadFiles("bad.txt", 20); }
 
 TEST(BadInput, LongRunsAndHugeCountsStoreNoMoreThanTheDumpShows) {
   SourceTune tune;
@@ -354,4 +357,115 @@ TEST(RoundTrip, PsgThroughDumpTextGivesTheSameFrames) {
     ASSERT_EQ(ConvertTune(second, keep, &d2, &why), 0);
     EXPECT_EQ(DumpText(d2), text);
   }
+}
+
+// --- tracker modules (make_modules.py) ------------------------------------------------------
+
+TEST(TrackerModules, WorkedExamplesAndGeneratedModulesGiveTheirFrames) {
+  CheckGoodFiles({".pt3", ".pt2"}, "modules_good.txt");
+}
+TEST(TrackerModules, DamagedModulesAreRefusedWithTheirReason) { CheckBadFiles("modules_bad.txt", 12); }
+
+// Every byte of these modules (but example 2's last three) is read while they play, so every
+// shorter file is refused; a flipped byte gives a module that plays or is refused, never a read outside (ASan build).
+TEST(TrackerModules, EveryTruncationIsRefusedAndEveryFlippedByteStaysInside) {
+  int32_t cuts = 0;
+  for (const std::string& name : ListFile("modules_good.txt")) {
+    if (name.find("two_modules") != std::string::npos || name == "endless.pt3") continue;
+    std::vector<uint8_t> bytes;
+    std::string why;
+    ASSERT_EQ(ReadRegularFile((TunesDir() + "/" + name).c_str(), MAX_INPUT_BYTES, &bytes, &why), 0);
+    const size_t unread = name.rfind("ex2", 0) == 0 ? 3 : 0;  // example 2's ornament 0 is never selected
+    for (size_t size = 1; size < bytes.size() - unread; ++size, ++cuts) {
+      SourceTune tune;
+      ASSERT_EQ(ReadTune(bytes.data(), size, &tune, &why), -1) << name << " cut to " << size;
+      ASSERT_FALSE(why.empty());
+    }
+    for (size_t at = 0; name.rfind("ex", 0) == 0 && at < bytes.size(); ++at) {
+      std::vector<uint8_t> flipped = bytes;
+      flipped[at] ^= 0xFF;
+      SourceTune tune;
+      if (ReadTune(flipped.data(), flipped.size(), &tune, &why) != 0) {
+        EXPECT_EQ(why.find('\n'), std::string::npos);
+      }
+    }
+  }
+  EXPECT_GT(cuts, 5000);
+}
+
+// PT2 has no magic: its structural checks turn down every other format, dump text and noise.
+TEST(Pt2Reader, TurnsDownOtherFormatsDumpTextAndRandomBytes) {
+  int32_t checked = 0;
+  for (const std::string& name : ListFile("good.txt")) {
+    std::vector<uint8_t> bytes;
+    std::string why;
+    ASSERT_EQ(ReadRegularFile((TunesDir() + "/" + name).c_str(), MAX_INPUT_BYTES, &bytes, &why), 0);
+    EXPECT_FALSE(Pt2Reader.Detect(bytes.data(), bytes.size())) << name;
+    SourceTune tune;
+    ASSERT_EQ(ReadTune(bytes.data(), bytes.size(), &tune, &why), 0);
+    DumpFrames dump;
+    ASSERT_EQ(ConvertTune(tune, ConvertOptions{}, &dump, &why), 0);
+    const std::string text = DumpText(dump);
+    EXPECT_FALSE(Pt2Reader.Detect(reinterpret_cast<const uint8_t*>(text.data()), text.size())) << name << " as dump";
+    ++checked;
+  }
+  EXPECT_GT(checked, 20);
+  uint32_t seed = 1;
+  std::vector<uint8_t> noise(4096);
+  for (int32_t round = 0; round < 100000; ++round) {
+    for (uint8_t& b : noise) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
+    // Also with the header fields in their ranges: only the list and the table offset remain.
+    if (round % 2) noise[0] = 6, noise[1] = 1, noise[2] = 0;
+    ASSERT_FALSE(Pt2Reader.Detect(noise.data(), 133 + round % 3000)) << "round " << round;
+  }
+}
+
+// The note tables (5.3) and volume tables (6) as the tracker document prints them, read from
+// TONEWELL_SHARED/trackers.md (the environment's, else the build's).
+TEST(TrackerTables, EqualTheTablesOfTheTrackerDocument) {
+  const char* shared = std::getenv("TONEWELL_SHARED") ? std::getenv("TONEWELL_SHARED") : TONEWELL_SHARED_DIR;
+  std::ifstream in(std::string(shared) + "/trackers.md");
+  if (!in) GTEST_SKIP() << "no trackers.md in " << shared << " (set TONEWELL_SHARED)";
+  struct Heading { const char* Text; int32_t Table; bool Old; bool Volume; };
+  const Heading headings[] = {{"#### T0-old", 0, true, false}, {"#### T0-new", 0, false, false}, {"#### T1:", 1, false, false},
+                              {"#### T2-old", 2, true, false}, {"#### T2-new", 2, false, false}, {"#### T3-old", 3, true, false},
+                              {"#### T3-new", 3, false, false}, {"#### VOL-OLD", 0, true, true}, {"#### VOL-NEW", 0, false, true}};
+  const Heading* current = nullptr;
+  std::vector<uint32_t> values;
+  int32_t compared = 0;
+  auto finish = [&] {
+    if (!current) return;
+    SCOPED_TRACE(current->Text);
+    if (current->Volume) {
+      uint8_t vol[16][16];
+      BuildVolumeTable(current->Old, vol);
+      ASSERT_EQ(values.size(), 256u);
+      for (size_t i = 0; i < 256; ++i) EXPECT_EQ(vol[i / 16][i % 16], values[i]) << "volume " << i / 16 << " level " << i % 16;
+    } else {
+      uint16_t notes[PT_NOTES];
+      BuildNoteTable(current->Table, current->Old, notes);
+      ASSERT_EQ(values.size(), static_cast<size_t>(PT_NOTES));
+      for (int32_t n = 0; n < PT_NOTES; ++n) EXPECT_EQ(notes[n], values[n]) << "note " << n;
+    }
+    ++compared;
+  };
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("#", 0) == 0) {
+      finish();
+      current = nullptr;
+      values.clear();
+      for (const Heading& h : headings)
+        if (line.rfind(h.Text, 0) == 0) current = &h;
+      continue;
+    }
+    // Table rows: "| first cell | v | v | ..." with the first cell a row label.
+    if (!current || line.rfind("| ", 0) != 0 || line.find("---") != std::string::npos || line.find("+0") != std::string::npos ||
+        line.find("level") != std::string::npos)
+      continue;
+    std::stringstream cells(line.substr(line.find('|', 1) + 1));
+    for (std::string cell; std::getline(cells, cell, '|');)
+      if (cell.find_first_not_of(' ') != std::string::npos) values.push_back(std::stoul(cell, nullptr, current->Volume ? 10 : 16));
+  }
+  finish();
+  EXPECT_EQ(compared, 9);
 }

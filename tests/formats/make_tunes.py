@@ -19,6 +19,8 @@ import subprocess
 import sys
 import tempfile
 
+import make_modules
+
 
 def random_frames(rng, n, shape_every=7):
     """n logical frames: 14 register values with the chip's free bits clear, and the shape flag."""
@@ -373,6 +375,7 @@ def make(dirname):
         os.symlink("no-such-target.ym", dangling)
     put_bad("dangling.ym", None, "No such file")
 
+    make_modules.make(dirname)  # the tracker modules, listed apart (modules_good.txt, modules_bad.txt)
     with open(os.path.join(dirname, "good.txt"), "w") as f:
         f.write("".join(n + "\n" for n in good))
     with open(os.path.join(dirname, "bad.txt"), "w") as f:

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build's tonewell-convert.exe and tonewell-render.exe under Wine on the generated
 # music files: every dump text and every render must equal the build machine's byte for byte
-# (cmp), and every malformed file must be refused with exit status 1 and no OUT.
+# (cmp), and every malformed file must be refused with exit status 1 and no OUT. The tracker
+# modules are compared the same way, with the real ones of TONEWELL_SHARED (default ../shared)
+# where that folder exists.
 #
 #   tests/formats/wine_formats.sh WIN_BUILD NATIVE_BUILD
 #
@@ -65,6 +67,19 @@ refused() {  # FILE
   timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$1" "..\\wine\\bad.txt" 2> /dev/null
   [ $? -eq 1 ] && [ ! -e "$WORK/wine/bad.txt" ]
 }
+# The tracker modules (make_modules.py) and, where the shared test data is here, the real ones.
+while read -r file; do
+  check "convert $file" same_convert "$file"
+  check "convert $file --no-rescale" same_convert "$file" --no-rescale
+done < modules_good.txt
+check "render two_modules_ts.pt3" same_render two_modules_ts.pt3
+for file in "${TONEWELL_SHARED:-$SRC/../shared}"/testdata/trackers/*.pt[23]; do
+  [ -f "$file" ] || continue
+  cp "$file" . && check "convert $(basename "$file")" same_convert "$(basename "$file")"
+done
+while IFS=$'\t' read -r file _; do
+  check "refuse $file" refused "$file"
+done < modules_bad.txt
 while IFS=$'\t' read -r file _; do
   # A FIFO and a symbolic link mean nothing to a Windows program.
   [ "$file" = pipe.ym ] || [ "$file" = dangling.ym ] && continue

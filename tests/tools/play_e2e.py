@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""tonewell-play FILE end to end (what ./play FILE runs): on a generated LHA-packed YM6, in a
-private X server with openbox and SDL's disk driver as the sound device.
+"""tonewell-play FILE end to end (what ./play FILE runs): on a generated LHA-packed YM6 and a
+generated PT3 module, in a private X server with openbox and SDL's disk driver as the sound
+device.
 
 Checks: after the player's one silent lap, the captured sound equals tonewell-render FILE bit
 for bit; the temporary folder exists while it plays and is gone after Alt+F4, after SIGTERM and
@@ -25,10 +26,15 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "formats"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "app"))
+import make_modules  # noqa: E402
 import make_tunes  # noqa: E402
 from x11_session import X11Session, wait_for, die_with_parent  # noqa: E402
 
 LAP_FRAMES = 7072  # the ring of 8 x 884 frames the stream plays silent before the music
+# Each tune, the part of its render compared (the whole pass, or the first 10 s of the 10-minute
+# module), and the ways it is ended: the YM file every way, the PT3 module once.
+CASES = [("packed.ym6", [], ("alt+f4", "sigterm", "sigint")),
+         ("ten_minutes.pt3", ["--frames", "441000"], ("alt+f4",))]
 
 
 def compare_capture(capture, reference):
@@ -61,48 +67,52 @@ def main():
     try:
         tunes = os.path.join(work, "tunes")
         make_tunes.make(tunes)
-        tune = os.path.join(tunes, "packed.ym6")
-        reference = os.path.join(work, "reference.raw")
-        subprocess.run([args.render, tune, reference], check=True, stderr=subprocess.DEVNULL)
-        reference = open(reference, "rb").read()
+        with open(os.path.join(tunes, "ten_minutes.pt3"), "wb") as fh:
+            fh.write(make_modules.ten_minutes())
         tmp = os.path.join(work, "tmp")
         os.mkdir(tmp)
 
         with X11Session() as x:
-            for how in ("alt+f4", "sigterm", "sigint"):
-                capture = os.path.join(work, "capture-%s.raw" % how)
-                env = dict(x.env, TMPDIR=tmp, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=capture)
+            for name, length, hows in CASES:
+                tune = os.path.join(tunes, name)
+                reference = os.path.join(work, "reference.raw")
+                subprocess.run([args.render] + length + [tune, reference], check=True, stderr=subprocess.DEVNULL)
+                reference = open(reference, "rb").read()
+                for how in hows:
+                    how = "%s %s" % (name, how)
+                    capture = os.path.join(work, "capture-%s.raw" % how.replace(" ", "-"))
+                    env = dict(x.env, TMPDIR=tmp, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=capture)
 
-                def default_signals():
-                    die_with_parent()
-                    signal.signal(signal.SIGINT, signal.SIG_DFL)  # as from a terminal
+                    def default_signals():
+                        die_with_parent()
+                        signal.signal(signal.SIGINT, signal.SIG_DFL)  # as from a terminal
 
-                play = subprocess.Popen([args.play, tune], env=env,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL, preexec_fn=default_signals)
-                try:
-                    window = wait_for(lambda: x.run(["xdotool", "search", "--name", "^Tonewell =\\)$"],
-                                                    check=False).split(), 30, "the player's window")[0]
-                    folders = os.listdir(tmp)
-                    check("%s: a private folder holds music/dump.txt while it plays" % how,
-                          len(folders) == 1 and os.path.isfile(os.path.join(tmp, folders[0], "music", "dump.txt")))
-                    # 2 s of music after the lap, at the disk driver's real-time pace.
-                    wait_for(lambda: os.path.exists(capture) and os.path.getsize(capture) >= (LAP_FRAMES + 88200) * 4,
-                             30, "the sound to reach 2 s")
-                    if how == "alt+f4":
-                        x.run(["xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", "alt+F4"])
-                    else:
-                        play.send_signal(signal.SIGTERM if how == "sigterm" else signal.SIGINT)
-                    code = play.wait(timeout=20)
-                except Exception as e:  # a hang or a missing window is a failure, not a crash
-                    play.kill()
-                    play.wait()
-                    check("%s: the player ran and ended" % how, False, str(e))
-                    continue
-                check("%s: exit status 0 passed on" % how, code == 0, "exit %d" % code)
-                check("%s: the temporary folder is gone" % how, os.listdir(tmp) == [], str(os.listdir(tmp)))
-                problem = compare_capture(open(capture, "rb").read(), reference)
-                check("%s: the sound after the silent lap equals tonewell-render" % how, not problem, problem)
+                    play = subprocess.Popen([args.play, tune], env=env,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL, preexec_fn=default_signals)
+                    try:
+                        window = wait_for(lambda: x.run(["xdotool", "search", "--name", "^Tonewell =\\)$"],
+                                                        check=False).split(), 30, "the player's window")[0]
+                        folders = os.listdir(tmp)
+                        check("%s: a private folder holds music/dump.txt while it plays" % how,
+                              len(folders) == 1 and os.path.isfile(os.path.join(tmp, folders[0], "music", "dump.txt")))
+                        # 2 s of music after the lap, at the disk driver's real-time pace.
+                        wait_for(lambda: os.path.exists(capture) and os.path.getsize(capture) >= (LAP_FRAMES + 88200) * 4,
+                                 30, "the sound to reach 2 s")
+                        if how.endswith("alt+f4"):
+                            x.run(["xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", "alt+F4"])
+                        else:
+                            play.send_signal(signal.SIGTERM if how.endswith("sigterm") else signal.SIGINT)
+                        code = play.wait(timeout=20)
+                    except Exception as e:  # a hang or a missing window is a failure, not a crash
+                        play.kill()
+                        play.wait()
+                        check("%s: the player ran and ended" % how, False, str(e))
+                        continue
+                    check("%s: exit status 0 passed on" % how, code == 0, "exit %d" % code)
+                    check("%s: the temporary folder is gone" % how, os.listdir(tmp) == [], str(os.listdir(tmp)))
+                    problem = compare_capture(open(capture, "rb").read(), reference)
+                    check("%s: the sound after the silent lap equals tonewell-render" % how, not problem, problem)
 
         bad = subprocess.run([args.play, os.path.join(tunes, "truncated.ym6")],
                              env=dict(os.environ, TMPDIR=tmp), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
