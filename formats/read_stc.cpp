@@ -130,6 +130,12 @@ bool SwitchPosition(StcPlayer* p) {
   return true;
 }
 
+// Ends the pass for a refused module: the reason is the search's, or the fault's.
+bool Refuse(StcPlayer* p) {
+  if (p->Error.empty()) p->Error = ZxFaultText(p->Block);
+  return false;
+}
+
 bool PlayStcFrame(void* player, uint8_t* r, bool* shapeWritten) {
   StcPlayer* p = static_cast<StcPlayer*>(player);
   if (--p->TickCount == 0) {
@@ -140,9 +146,9 @@ bool PlayStcFrame(void* player, uint8_t* r, bool* shapeWritten) {
       ch->SkipCount = ch->Skip;
       if (c == 0 && (p->Started || Peek(p, ch->Stream) == END_OF_PATTERN)) {
         if (p->Switches++ == p->PosCount) return false;  // back at position 0: the pass is over
-        if (!SwitchPosition(p)) return false;
+        if (!SwitchPosition(p)) return Refuse(p);
       }
-      if (!DecodeLine(p, ch)) return false;
+      if (!DecodeLine(p, ch)) return Refuse(p);
     }
   }
   uint8_t mixer = 0;
@@ -194,10 +200,7 @@ bool PlayStcFrame(void* player, uint8_t* r, bool* shapeWritten) {
     }
     r[R8 + c] = amplitude;
   }
-  if (p->Block.Fault) {
-    p->Error = ZxFaultText(p->Block);
-    return false;
-  }
+  if (p->Block.Fault) return Refuse(p);
   r[R7] = mixer;
   if (p->Shape != 0) {
     r[R13] = p->Shape;

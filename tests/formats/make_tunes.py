@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes PSG, YM and VTX test files, their expected source frames, and malformed files.
+"""Writes PSG, YM, VTX and tracker module (make_modules.py) test files, their expected source frames, and malformed files.
 
 Usage: make_tunes.py DIR
 
@@ -18,6 +18,8 @@ import struct
 import subprocess
 import sys
 import tempfile
+
+import make_modules
 
 
 def random_frames(rng, n, shape_every=7):
@@ -372,6 +374,8 @@ def make(dirname):
     if not os.path.lexists(dangling):
         os.symlink("no-such-target.ym", dangling)
     put_bad("dangling.ym", None, "No such file")
+
+    make_modules.add(put, put_bad)
 
     with open(os.path.join(dirname, "good.txt"), "w") as f:
         f.write("".join(n + "\n" for n in good))
