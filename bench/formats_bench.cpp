@@ -45,6 +45,29 @@ void BM_ConvertTenMinuteYm6(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertTenMinuteYm6)->Unit(benchmark::kMillisecond);
 
+// A 10-minute tracker module (29952 frames; make_bench_modules.py) played by its player and
+// converted to dump text in-process.
+void BM_ConvertTenMinuteModule(benchmark::State& state, const char* path) {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (ReadRegularFile(path, MAX_INPUT_BYTES, &bytes, &why) != 0) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  for (auto _ : state) {
+    SourceTune tune;
+    DumpFrames dump;
+    if (ReadTune(bytes.data(), bytes.size(), &tune, &why) != 0 || ConvertTune(tune, ConvertOptions{}, &dump, &why) != 0) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    const std::string text = DumpText(dump);
+    benchmark::DoNotOptimize(text.data());
+  }
+}
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, stc, TONEWELL_BENCH_MODULES "/ten_minutes.stc")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, asc, TONEWELL_BENCH_MODULES "/ten_minutes.asc")->Unit(benchmark::kMillisecond);
+
 // The unpacking alone (lhasa's -lh5- decoder and the CRC).
 void BM_UnpackOnly(benchmark::State& state) {
   const std::vector<uint8_t> bytes = TenMinuteYm6();
