@@ -52,27 +52,28 @@ struct StcPlayer {
   bool Started;  // channel A's stream still at the player's built-in #FF
   uint8_t Tempo, TickCount, PosIndex, PosCount, Transposition, Shape, EnvPeriod, LastC;
   int32_t Switches;
+  int32_t SampleAt[16], OrnamentAt[16];  // where the player's search finds each number, or -1
   std::string Error;
 };
 
 uint8_t Peek(StcPlayer* p, uint32_t address) { return ZxRead(&p->Block, static_cast<uint16_t>(address)); }
 
-// The first record from start on, at the given stride, whose number byte is x: its address.
-// The player does not stop at the end; a number not found inside the module is a fault.
-bool Search(StcPlayer* p, uint16_t start, size_t stride, uint8_t x, const char* what, uint16_t* found) {
+// The first record from start on, at the given stride, whose number byte is x: its address;
+// -1 when the module has none (the player would search on past its end).
+int32_t Find(const StcPlayer* p, uint16_t start, size_t stride, uint8_t x) {
   for (uint32_t offset = static_cast<uint16_t>(start - p->Module); offset < p->Size; offset += stride)
-    if (p->Block.Image[p->Module + offset] == x) {
-      *found = static_cast<uint16_t>(p->Module + offset);
-      return true;
-    }
-  p->Error = std::string(what) + " " + std::to_string(x) + " is not in the module";
-  return false;
+    if (p->Block.Image[static_cast<uint16_t>(p->Module + offset)] == x) return static_cast<uint16_t>(p->Module + offset);
+  return -1;
+}
+
+bool Found(StcPlayer* p, int32_t at, const char* what, uint8_t x) {
+  if (at < 0) p->Error = std::string(what) + " " + std::to_string(x) + " is not in the module";
+  return at >= 0;
 }
 
 bool SetOrnament(StcPlayer* p, StcChannel* ch, uint8_t number) {
-  uint16_t at;
-  if (!Search(p, p->Ornaments, ORNAMENT_BYTES, number, "ornament", &at)) return false;
-  ch->Ornament = static_cast<uint16_t>(at + 1);
+  if (!Found(p, p->OrnamentAt[number], "ornament", number)) return false;
+  ch->Ornament = static_cast<uint16_t>(p->OrnamentAt[number] + 1);
   ch->EnvState = 0;
   p->LastC = AFTER_ORNAMENT;
   return true;
@@ -90,9 +91,8 @@ bool DecodeLine(StcPlayer* p, StcChannel* ch) {
       return true;
     }
     if (b <= 0x6F) {
-      uint16_t at;
-      if (!Search(p, static_cast<uint16_t>(p->Module + SAMPLES_AT), SAMPLE_BYTES, b - 0x60, "sample", &at)) return false;
-      ch->Sample = static_cast<uint16_t>(at + 1);
+      if (!Found(p, p->SampleAt[b - 0x60], "sample", b - 0x60)) return false;
+      ch->Sample = static_cast<uint16_t>(p->SampleAt[b - 0x60] + 1);
       p->LastC = AFTER_SAMPLE;
     } else if (b <= 0x7F) {
       if (!SetOrnament(p, ch, b - 0x70)) return false;
@@ -121,8 +121,8 @@ bool SwitchPosition(StcPlayer* p) {
   p->PosIndex = static_cast<uint8_t>(i + 1);
   const uint8_t pattern = Peek(p, p->Positions + 1 + 2 * i);
   p->Transposition = Peek(p, p->Positions + 2 + 2 * i);
-  uint16_t record;
-  if (!Search(p, p->Patterns, PATTERN_BYTES, pattern, "pattern", &record)) return false;
+  const int32_t record = Find(p, p->Patterns, PATTERN_BYTES, pattern);
+  if (!Found(p, record, "pattern", pattern)) return false;
   for (int32_t c = 0; c < 3; ++c)
     p->Channel[c].Stream = static_cast<uint16_t>(p->Module + ZxReadWord(&p->Block, static_cast<uint16_t>(record + 1 + 2 * c)));
   p->Started = false;
@@ -288,6 +288,10 @@ int32_t ReadStc(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
   p.PosCount = static_cast<uint8_t>(bytes[Word(bytes, 1)] + 1);
   p.Started = true;
   p.LastC = IDLE_C;
+  for (uint8_t x = 0; x < 16; ++x) {
+    p.SampleAt[x] = Find(&p, static_cast<uint16_t>(p.Module + SAMPLES_AT), SAMPLE_BYTES, x);
+    p.OrnamentAt[x] = Find(&p, p.Ornaments, ORNAMENT_BYTES, x);
+  }
   for (StcChannel& ch : p.Channel) {
     ch.SamCount = SILENT;
     ch.Ornament = static_cast<uint16_t>(p.Ornaments + 1);  // ornament 0: the first record
