@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows build's tonewell-convert.exe and tonewell-render.exe under Wine on the generated
-# music files: every dump text and every render must equal the build machine's byte for byte
+# music files (tracker modules, and the shared folder's real ones, included): every dump text and every render must equal the build machine's byte for byte
 # (cmp), and every malformed file must be refused with exit status 1 and no OUT.
 #
 #   tests/formats/wine_formats.sh WIN_BUILD NATIVE_BUILD
@@ -57,6 +57,13 @@ done < good.txt
 for file in runs.psg inter.ym6 new.vtx; do
   check "convert $file --clock 1000000" same_convert "$file" --clock 1000000
   check "convert $file --no-rescale" same_convert "$file" --no-rescale
+done
+# The real tracker modules of the shared test data, where it is (TONEWELL_SHARED).
+for file in "${TONEWELL_SHARED:-$SRC/../shared}"/testdata/trackers2/*.stc "${TONEWELL_SHARED:-$SRC/../shared}"/testdata/trackers2/*.asc; do
+  [ -f "$file" ] || continue
+  cp "$file" . || continue
+  check "convert $(basename "$file")" same_convert "$(basename "$file")"
+  check "convert $(basename "$file") --no-rescale" same_convert "$(basename "$file")" --no-rescale
 done
 check "render rate60.ym6 whole" same_render rate60.ym6
 check "render long.ym5 whole" same_render long.ym5
