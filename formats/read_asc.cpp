@@ -21,8 +21,6 @@ constexpr size_t HEADER_BYTES = 9, TABLE_BYTES = 64, PATTERN_BYTES = 6;
 constexpr uint8_t NO_SHAPE = 0xFF, END_OF_DATA = 0xFF;
 constexpr uint8_t TEXT_BYTES = 63;  // "ASM COMPILATION OF <title 20> BY <author 20>"
 
-enum Register { R0, R1, R2, R3, R4, R5, R6, R7, R8, R9, R10, R11, R12, R13 };
-
 // Flags bits.
 constexpr uint8_t DATA_LEFT = 1, SAMPLE_DONE = 2, SOUNDING = 4, BREAK_LOOP = 8, ENVELOPE = 16, ENVELOPE_TICK = 32,
                   KEEP_SAMPLE = 64, KEEP_ORNAMENT = 128;

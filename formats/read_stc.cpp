@@ -23,8 +23,6 @@ constexpr uint8_t END_OF_PATTERN = 0xFF, SILENT = 0xFF;
 constexpr uint8_t IDLE_C = 0xFD;               // C as the previous call's register output leaves it
 constexpr uint8_t AFTER_SAMPLE = 0x63, AFTER_ORNAMENT = 0x21;
 
-enum Register { R0, R1, R2, R3, R4, R5, R6, R7, R8, R9, R10, R11, R12, R13 };
-
 // The note table and the bytes after it that notes 96..110 read: the player's last code bytes.
 constexpr uint16_t NoteTable[110] = {
     0x0EF8, 0x0E10, 0x0D60, 0x0C80, 0x0BD8, 0x0B28, 0x0A88, 0x09F0, 0x0960, 0x08E0, 0x0858, 0x07E0, 0x077C, 0x0708,

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build's tonewell-convert.exe and tonewell-render.exe under Wine on the generated
-# music files (tracker modules, and the shared folder's real ones, included): every dump text and every render must equal the build machine's byte for byte
-# (cmp), and every malformed file must be refused with exit status 1 and no OUT.
+# music files, tracker modules included, and on the shared folder's real modules: every dump
+# text and every render must equal the build machine's byte for byte (cmp), and every
+# malformed file must be refused with exit status 1 and no OUT.
 #
 #   tests/formats/wine_formats.sh WIN_BUILD NATIVE_BUILD
 #
