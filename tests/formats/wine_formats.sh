@@ -39,7 +39,7 @@ same_convert() {  # FILE OPTIONS...
   shift
   tag="$file$(printf '%s' "$@" | tr -c 'A-Za-z0-9' _)"
   "$NATIVE/tools/tonewell-convert" "$@" "$file" "$WORK/native/$tag.txt" 2> /dev/null &&
-    timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$@" "$file" "..\\wine\\$tag.txt" 2> /dev/null &&
+    timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$@" "$file" "..\\wine\\$tag.txt" 2> /dev/null < /dev/null &&
     cmp "$WORK/native/$tag.txt" "$WORK/wine/$tag.txt"
 }
 # The first 2 s of each render, and the whole of two tunes.
@@ -48,7 +48,7 @@ same_render() {  # FILE FRAMES-OPTION...
   shift
   tag="$file$(printf '%s' "$@" | tr -c 'A-Za-z0-9' _)"
   "$NATIVE/tools/tonewell-render" "$@" "$file" "$WORK/native/$tag.wav" 2> /dev/null &&
-    timeout 300 wine "$WIN/tools/tonewell-render.exe" "$@" "$file" "..\\wine\\$tag.wav" 2> /dev/null &&
+    timeout 300 wine "$WIN/tools/tonewell-render.exe" "$@" "$file" "..\\wine\\$tag.wav" 2> /dev/null < /dev/null &&
     cmp "$WORK/native/$tag.wav" "$WORK/wine/$tag.wav"
 }
 while read -r file; do
@@ -70,7 +70,7 @@ check "render rate60.ym6 whole" same_render rate60.ym6
 check "render long.ym5 whole" same_render long.ym5
 refused() {  # FILE
   rm -f "$WORK/wine/bad.txt"
-  timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$1" "..\\wine\\bad.txt" 2> /dev/null
+  timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$1" "..\\wine\\bad.txt" 2> /dev/null < /dev/null
   [ $? -eq 1 ] && [ ! -e "$WORK/wine/bad.txt" ]
 }
 while IFS=$'\t' read -r file _; do
