@@ -45,6 +45,31 @@ void BM_ConvertTenMinuteYm6(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertTenMinuteYm6)->Unit(benchmark::kMillisecond);
 
+// A 10-minute tracker module (29952 frames for STC and ASC; make_bench_modules.py) played by its player and
+// converted to dump text in-process.
+void BM_ConvertTenMinuteModule(benchmark::State& state, const char* path) {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (ReadRegularFile(path, MAX_INPUT_BYTES, &bytes, &why) != 0) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  for (auto _ : state) {
+    SourceTune tune;
+    DumpFrames dump;
+    if (ReadTune(bytes.data(), bytes.size(), &tune, &why) != 0 || ConvertTune(tune, ConvertOptions{}, &dump, &why) != 0) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    const std::string text = DumpText(dump);
+    benchmark::DoNotOptimize(text.data());
+  }
+}
+// ten_minutes.pt3 (30144 frames) is written by make_pt_modules.py --bench.
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, pt3, TONEWELL_BENCH_MODULES "/ten_minutes.pt3")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, stc, TONEWELL_BENCH_MODULES "/ten_minutes.stc")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, asc, TONEWELL_BENCH_MODULES "/ten_minutes.asc")->Unit(benchmark::kMillisecond);
+
 // The unpacking alone (lhasa's -lh5- decoder and the CRC).
 void BM_UnpackOnly(benchmark::State& state) {
   const std::vector<uint8_t> bytes = TenMinuteYm6();
@@ -74,28 +99,6 @@ void BM_ConvertAndLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertAndLoad)->Unit(benchmark::kMillisecond);
 
-// A 10-minute PT3 module (30144 frames; make_modules.py --bench): play the module through the
-// tracker player, convert to 50 Hz dump frames and write the dump text.
-void BM_ConvertTenMinutePt3(benchmark::State& state) {
-  std::vector<uint8_t> bytes;
-  std::string why;
-  if (ReadRegularFile(TONEWELL_BENCH_MODULE, MAX_INPUT_BYTES, &bytes, &why) != 0) {
-    state.SkipWithError("no " TONEWELL_BENCH_MODULE);
-    return;
-  }
-  for (auto _ : state) {
-    SourceTune tune;
-    DumpFrames dump;
-    if (ReadTune(bytes.data(), bytes.size(), &tune, &why) != 0 || ConvertTune(tune, ConvertOptions{}, &dump, &why) != 0) {
-      state.SkipWithError(why.c_str());
-      return;
-    }
-    const std::string text = DumpText(dump);
-    benchmark::DoNotOptimize(text.data());
-  }
-  state.counters["frames_per_s"] = benchmark::Counter(30144.0 * state.iterations(), benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_ConvertTenMinutePt3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -78,3 +78,5 @@ extern const TuneReader VtxReader;
 extern const TuneReader LhaReader;
 extern const TuneReader Pt3Reader;  // Pro Tracker 3 / Vortex Tracker II modules
 extern const TuneReader Pt2Reader;  // Pro Tracker 2 modules, recognised by structure
+extern const TuneReader AscReader;  // ZX Spectrum tracker modules, by their structure
+extern const TuneReader StcReader;

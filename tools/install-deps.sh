@@ -16,7 +16,7 @@ test_packages=(python3 libgtest-dev googletest libbenchmark-dev clang libclang-r
 # (desktop-file-validate, update-mime-database, xdg-mime with File::MimeInfo's mimetype),
 # read the manual pages with man and pack YM files with jlha.
 package_packages=(scdoc librsvg2-bin dpkg-dev fakeroot file lintian zip g++-mingw-w64-x86-64-posix)
-packaging_test_packages=(desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl man-db jlha-utils)
+packaging_test_packages=(desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin man-db jlha-utils)
 
 wanted=("${play_packages[@]}")
 case "${1:-play}" in

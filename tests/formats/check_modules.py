@@ -2,8 +2,9 @@
 """Tracker modules through the programs.
 
   check_modules.py real --convert PATH SHARED
-      every module in SHARED/testdata/trackers: `tonewell-convert MODULE -` equals MODULE.dump
-      byte for byte; exit 77 (skipped) when that folder is missing.
+      every module in SHARED/testdata/trackers and trackers2: `tonewell-convert MODULE -` equals
+      MODULE.dump byte for byte (where not, dumpdiff shows the first frames and registers that
+      part), and --no-rescale gives as many lines; exit 77 (skipped) when there are none.
   check_modules.py refused --convert PATH --render PATH TUNES
       every module of TUNES/modules_bad.txt, and unknown binary files (a PT3 whose header text
       is damaged, a PNG, random bytes) given to tonewell-render: exit 1, one line on standard
@@ -46,15 +47,25 @@ def main():
     folder = sys.argv[-1]
     results = []
     if mode == "real":
-        modules = sorted(glob.glob(os.path.join(folder, "testdata", "trackers", "*.pt[23]")))
+        modules = sorted(glob.glob(os.path.join(folder, "testdata", "trackers", "*.pt[23]")) +
+                         [m for ext in ("stc", "asc", "sqt", "stp")
+                          for m in glob.glob(os.path.join(folder, "testdata", "trackers2", "*." + ext))])
         if not modules:
-            print("SKIP: no modules in %s/testdata/trackers (set TONEWELL_SHARED)" % folder)
+            print("SKIP: no modules in %s/testdata/trackers or trackers2 (set TONEWELL_SHARED)" % folder)
             return SKIP
         for module in modules:
+            want = open(module + ".dump", "rb").read()
             run = subprocess.run([args["--convert"], module, "-"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            ok = run.returncode == 0 and run.stdout == open(module + ".dump", "rb").read()
+            kept = subprocess.run([args["--convert"], "--no-rescale", module, "-"], stdout=subprocess.PIPE)
+            ok = run.returncode == 0 and run.stdout == want and kept.stdout.count(b"\r\n") == want.count(b"\r\n")
             results.append(ok)
-            print("%s: %s" % ("ok" if ok else "FAIL", os.path.basename(module)))
+            print("%s: %s %s" % ("ok" if ok else "FAIL", os.path.basename(module), run.stderr.decode("latin-1").strip()))
+            if not ok:
+                with tempfile.NamedTemporaryFile(suffix=".dump") as got:
+                    got.write(run.stdout)
+                    got.flush()
+                    sys.stdout.flush()
+                    subprocess.run([sys.executable, os.path.join(folder, "tools", "dumpdiff"), module + ".dump", got.name])
     else:
         with tempfile.TemporaryDirectory(prefix="tonewell-modules-") as work:
             for line in open(os.path.join(folder, "modules_bad.txt")):

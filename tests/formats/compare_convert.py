@@ -39,6 +39,8 @@ def main():
         tunes = os.path.join(work, "tunes")
         good, bad = make_tunes.make(tunes)
         for name in good:
+            if name.endswith((".stc", ".asc")):
+                continue  # the model has no tracker players: formats_tests checks their frames
             for options in (OPTION_SETS if name in WITH_OPTIONS else [[]]):
                 path = os.path.join(tunes, name)
                 out = os.path.join(work, "out.txt")

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -122,6 +123,73 @@ TEST(YmReader, GivesTheFramesOfEveryVersionInterleavedOrNot) {
 }
 TEST(VtxReader, GivesTheFramesOfNewAndOldHeadersOfBothChips) { CheckGoodFiles({".vtx"}); }
 TEST(LhaReader, UnpacksTheArchivedYmFile) { CheckGoodFiles({"packed3.ym", "packed.ym5", "packed.ym6"}); }
+
+TEST(TrackerModules, PlayTheWorkedExamplesAndEveryCommandAsTheirPlayers) { CheckGoodFiles({".stc", ".asc"}); }
+
+// --- recognition ---------------------------------------------------------------------------
+
+namespace {
+
+const TuneReader* const AllReaders[] = {&PsgReader, &YmReader, &VtxReader, &LhaReader, &Pt3Reader, &Pt2Reader, &AscReader, &StcReader};
+
+// The names of the readers whose detection accepts the bytes, joined by spaces.
+std::string Takers(const std::vector<uint8_t>& bytes) {
+  std::string names;
+  for (const TuneReader* reader : AllReaders)
+    if (reader->Detect(bytes.data(), bytes.size())) names += std::string(names.empty() ? "" : " ") + reader->Name;
+  return names;
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  EXPECT_EQ(ReadRegularFile(path.c_str(), MAX_INPUT_BYTES, &bytes, &why), 0) << path << ": " << why;
+  return bytes;
+}
+
+}  // namespace
+
+// Every generated file is taken by its own reader and no other.
+TEST(Recognition, EveryTestFileIsTakenByItsOwnReaderOnly) {
+  for (const std::string& name : ListFile("good.txt")) {
+    SourceTune tune;
+    std::string why;
+    ASSERT_EQ(ReadNamed(name, &tune, &why), 0) << name << ": " << why;
+    const std::string& f = tune.Format;
+    const std::string want = f.find("LHA") != std::string::npos ? "LHA" : f.substr(0, f.find_first_of("0123456789 "));
+    EXPECT_EQ(Takers(FileBytes(TunesDir() + "/" + name)), want) << name;
+  }
+}
+
+// The shared test data: real STC and ASC modules taken by their readers only; PT3, PT2, SQT,
+// STP, AY files and dump texts by none of the two.
+TEST(Recognition, RealModulesDumpsAndRandomBytes) {
+  const char* env = std::getenv("TONEWELL_SHARED");
+  const std::string shared = env ? env : TONEWELL_SHARED_DIR;
+  int files = 0;
+  for (const char* folder : {"trackers2", "trackers", "ay"}) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(shared + "/testdata/" + folder, error)) {
+      const std::string name = entry.path().filename().string();
+      const std::string ending = name.substr(name.rfind('.') + 1);
+      const std::string takers = Takers(FileBytes(entry.path().string()));
+      ++files;
+      const std::string mine = takers == "ASC" || takers == "STC" ? takers : takers.find("ASC") != std::string::npos ||
+                                                                             takers.find("STC") != std::string::npos ? "both" : "";
+      EXPECT_EQ(mine, ending == "stc" ? "STC" : ending == "asc" ? "ASC" : "") << name << " taken by " << takers;
+    }
+  }
+  if (files == 0) GTEST_SKIP() << "no shared test data in " << shared << " (set TONEWELL_SHARED)";
+}
+
+TEST(Recognition, RandomBytesAreNoModule) {
+  uint32_t seed = 21;
+  for (int i = 0; i < 20000; ++i) {
+    std::vector<uint8_t> bytes(16 + (i * 7919) % 20000);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+    ASSERT_FALSE(AscReader.Detect(bytes.data(), bytes.size()) || StcReader.Detect(bytes.data(), bytes.size())) << i;
+  }
+}
 
 void CheckBadFiles(const char* list, size_t atLeast) {
   ASSERT_FALSE(TunesDir().empty());

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes PSG, YM and VTX test files, their expected source frames, and malformed files.
+"""Writes PSG, YM, VTX and tracker module (make_*_modules.py) test files, their expected source frames, and malformed files.
 
 Usage: make_tunes.py DIR
 
@@ -19,7 +19,8 @@ import subprocess
 import sys
 import tempfile
 
-import make_modules
+import make_pt_modules
+import make_stc_asc_modules
 
 
 def random_frames(rng, n, shape_every=7):
@@ -375,7 +376,9 @@ def make(dirname):
         os.symlink("no-such-target.ym", dangling)
     put_bad("dangling.ym", None, "No such file")
 
-    make_modules.make(dirname)  # the tracker modules, listed apart (modules_good.txt, modules_bad.txt)
+    make_pt_modules.make(dirname)  # Pro Tracker modules, listed apart (modules_good.txt, modules_bad.txt)
+    make_stc_asc_modules.add(put, put_bad)
+
     with open(os.path.join(dirname, "good.txt"), "w") as f:
         f.write("".join(n + "\n" for n in good))
     with open(os.path.join(dirname, "bad.txt"), "w") as f:

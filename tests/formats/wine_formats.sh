@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build's tonewell-convert.exe and tonewell-render.exe under Wine on the generated
-# music files: every dump text and every render must equal the build machine's byte for byte
-# (cmp), and every malformed file must be refused with exit status 1 and no OUT. The tracker
-# modules are compared the same way, with the real ones of TONEWELL_SHARED (default ../shared)
-# where that folder exists.
+# music files, tracker modules included, and on the shared folder's real modules: every dump
+# text and every render must equal the build machine's byte for byte (cmp), and every
+# malformed file must be refused with exit status 1 and no OUT.
 #
 #   tests/formats/wine_formats.sh WIN_BUILD NATIVE_BUILD
 #
@@ -40,7 +39,7 @@ same_convert() {  # FILE OPTIONS...
   shift
   tag="$file$(printf '%s' "$@" | tr -c 'A-Za-z0-9' _)"
   "$NATIVE/tools/tonewell-convert" "$@" "$file" "$WORK/native/$tag.txt" 2> /dev/null &&
-    timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$@" "$file" "..\\wine\\$tag.txt" 2> /dev/null &&
+    timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$@" "$file" "..\\wine\\$tag.txt" 2> /dev/null < /dev/null &&
     cmp "$WORK/native/$tag.txt" "$WORK/wine/$tag.txt"
 }
 # The first 2 s of each render, and the whole of two tunes.
@@ -49,7 +48,7 @@ same_render() {  # FILE FRAMES-OPTION...
   shift
   tag="$file$(printf '%s' "$@" | tr -c 'A-Za-z0-9' _)"
   "$NATIVE/tools/tonewell-render" "$@" "$file" "$WORK/native/$tag.wav" 2> /dev/null &&
-    timeout 300 wine "$WIN/tools/tonewell-render.exe" "$@" "$file" "..\\wine\\$tag.wav" 2> /dev/null &&
+    timeout 300 wine "$WIN/tools/tonewell-render.exe" "$@" "$file" "..\\wine\\$tag.wav" 2> /dev/null < /dev/null &&
     cmp "$WORK/native/$tag.wav" "$WORK/wine/$tag.wav"
 }
 while read -r file; do
@@ -60,11 +59,18 @@ for file in runs.psg inter.ym6 new.vtx; do
   check "convert $file --clock 1000000" same_convert "$file" --clock 1000000
   check "convert $file --no-rescale" same_convert "$file" --no-rescale
 done
+# The real tracker modules of the shared test data, where it is (TONEWELL_SHARED).
+for file in "${TONEWELL_SHARED:-$SRC/../shared}"/testdata/trackers2/*.stc "${TONEWELL_SHARED:-$SRC/../shared}"/testdata/trackers2/*.asc; do
+  [ -f "$file" ] || continue
+  cp "$file" . || continue
+  check "convert $(basename "$file")" same_convert "$(basename "$file")"
+  check "convert $(basename "$file") --no-rescale" same_convert "$(basename "$file")" --no-rescale
+done
 check "render rate60.ym6 whole" same_render rate60.ym6
 check "render long.ym5 whole" same_render long.ym5
 refused() {  # FILE
   rm -f "$WORK/wine/bad.txt"
-  timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$1" "..\\wine\\bad.txt" 2> /dev/null
+  timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$1" "..\\wine\\bad.txt" 2> /dev/null < /dev/null
   [ $? -eq 1 ] && [ ! -e "$WORK/wine/bad.txt" ]
 }
 # The tracker modules (make_modules.py) and, where the shared test data is here, the real ones.

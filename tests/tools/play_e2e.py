@@ -26,7 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "formats"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "app"))
-import make_modules  # noqa: E402
+import make_pt_modules  # noqa: E402
 import make_tunes  # noqa: E402
 from x11_session import X11Session, wait_for, die_with_parent  # noqa: E402
 
@@ -68,7 +68,7 @@ def main():
         tunes = os.path.join(work, "tunes")
         make_tunes.make(tunes)
         with open(os.path.join(tunes, "ten_minutes.pt3"), "wb") as fh:
-            fh.write(make_modules.ten_minutes())
+            fh.write(make_pt_modules.ten_minutes())
         tmp = os.path.join(work, "tmp")
         os.mkdir(tmp)
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes Pro Tracker 3 and 2 test modules with their expected frames, and damaged modules.
 
-Usage: make_modules.py DIR
-       make_modules.py --bench FILE   (the 10-minute module of formats_bench)
+Usage: make_pt_modules.py DIR
+       make_pt_modules.py --bench FILE   (the 10-minute module of formats_bench)
 
 Good modules: the worked examples of the tracker document, and small modules built here for
 the commands, effects, tables and TurboSound kinds those examples do not reach; for each NAME
