@@ -4,8 +4,9 @@
 namespace {
 
 // Tried in order; the detections do not overlap (VTX needs a stereo byte 0..6 where YM has
-// a digit).
-const TuneReader* const Readers[] = {&PsgReader, &YmReader, &VtxReader, &LhaReader};
+// a digit). The tracker modules, without magic, come after the formats that have one, the
+// strictest structural checks first.
+const TuneReader* const Readers[] = {&PsgReader, &YmReader, &VtxReader, &LhaReader, &StpReader, &SqtReader};
 
 // Chip widths: 4-bit coarse tone, 5-bit noise and volumes; R7, R11, R12 and fine tones whole.
 constexpr uint8_t RegisterMask[13] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF};
@@ -45,7 +46,7 @@ int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::strin
   }
   const TuneReader* reader = FindTuneReader(bytes, size);
   if (!reader) {
-    *why = "unknown format (not PSG, YM, VTX or an LHA archive)";
+    *why = "unknown format (not PSG, YM, VTX, an LHA archive, STP or SQT)";
     return -1;
   }
   return reader->Read(bytes, size, tune, why);

@@ -76,3 +76,5 @@ extern const TuneReader PsgReader;
 extern const TuneReader YmReader;
 extern const TuneReader VtxReader;
 extern const TuneReader LhaReader;
+extern const TuneReader StpReader;  // Sound Tracker Pro
+extern const TuneReader SqtReader;  // SQ-Tracker
