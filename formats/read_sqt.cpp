@@ -415,7 +415,7 @@ int32_t ReadSqt(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
   }
   tune->Format = "SQT";
   tune->LoopFrame = q.LoopFrame;
-  tune->Details = std::to_string(s.Entries) + " positions";
+  tune->Details = std::to_string(s.Entries) + (s.Entries == 1 ? " position" : " positions");
   if (s.Base != MODULE_AT) {
     char base[8];
     std::snprintf(base, sizeof base, "#%04X", s.Base);

@@ -370,7 +370,7 @@ int32_t ReadStp(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     name.erase(name.find_last_not_of(' ') + 1);
     tune->Title = name;
   }
-  tune->Details = std::to_string(t.Count) + " positions" + (bytes[9] == 0 ? ", saved by the editor" : "");
+  tune->Details = std::to_string(t.Count) + (t.Count == 1 ? " position" : " positions") + (bytes[9] == 0 ? ", saved by the editor" : "");
   if (n < size) tune->Notices.push_back("TurboSound file: the first of its two modules is played alone");
   return 0;
 }

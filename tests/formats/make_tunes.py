@@ -19,6 +19,8 @@ import subprocess
 import sys
 import tempfile
 
+import make_modules  # noqa: E402  (beside this file)
+
 
 def random_frames(rng, n, shape_every=7):
     """n logical frames: 14 register values with the chip's free bits clear, and the shape flag."""
@@ -372,6 +374,10 @@ def make(dirname):
     if not os.path.lexists(dangling):
         os.symlink("no-such-target.ym", dangling)
     put_bad("dangling.ym", None, "No such file")
+
+    # Damaged SQ-Tracker and Sound Tracker Pro modules (the good ones have lists of their own).
+    for name, reason in make_modules.make(dirname)[1]:
+        bad.append((name, reason))
 
     with open(os.path.join(dirname, "good.txt"), "w") as f:
         f.write("".join(n + "\n" for n in good))
