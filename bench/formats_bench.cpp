@@ -74,6 +74,36 @@ void BM_ConvertAndLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertAndLoad)->Unit(benchmark::kMillisecond);
 
+// A ten-minute SQ-Tracker or Sound Tracker Pro module (make_modules.py --bench) from its bytes
+// to dump text (whole = true), or only through the player's frame loop (ReadTune).
+void BM_ConvertTenMinuteModule(benchmark::State& state, const char* path, bool whole) {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (ReadRegularFile(path, MAX_INPUT_BYTES, &bytes, &why) != 0) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  int64_t frames = 0;
+  for (auto _ : state) {
+    SourceTune tune;
+    DumpFrames dump;
+    if (ReadTune(bytes.data(), bytes.size(), &tune, &why) != 0 ||
+        (whole && ConvertTune(tune, ConvertOptions{}, &dump, &why) != 0)) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    frames = tune.FrameCount;
+    if (whole) benchmark::DoNotOptimize(DumpText(dump).data());
+  }
+  state.counters["frames"] = static_cast<double>(frames);
+}
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, sqt, TONEWELL_BENCH_MODULES "/ten_minutes.sqt", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, stp, TONEWELL_BENCH_MODULES "/ten_minutes.stp", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, sqt_player, TONEWELL_BENCH_MODULES "/ten_minutes.sqt", false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, stp_player, TONEWELL_BENCH_MODULES "/ten_minutes.stp", false)
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -1,4 +1,4 @@
-// tonewell-convert: turns a PSG, YM or VTX file (LHA-packed or not) into the player's register
+// tonewell-convert: turns a PSG, YM, VTX, STP or SQT file (LHA-packed or not) into the player's register
 // dump text.
 //
 //   tonewell-convert [--clock HZ] [--no-rescale] IN OUT
@@ -18,7 +18,7 @@ constexpr const char* PROGRAM = "tonewell-convert";
 
 const ToolHelp Help = {
     PROGRAM, "tonewell-convert [--clock HZ] [--no-rescale] IN OUT",
-    "Converts a PSG, YM (YM2! to YM6!, LHA-packed or not) or VTX file into the player's register\n"
+    "Converts a PSG, YM (YM2! to YM6!, LHA-packed or not), VTX, STP or SQT file into the player's register\n"
     "dump text at 50 Hz for a 1750000 Hz chip. OUT - writes the dump to standard output.",
     "  --clock HZ          the file's chip clock (default: the file's own; PSG 1773400)\n"
     "  --no-rescale        keep the file's tone, noise and envelope periods as they are\n"};

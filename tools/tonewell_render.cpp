@@ -3,7 +3,7 @@
 //
 //   tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT
 //
-// IN is dump text, or a PSG, YM or VTX file (told apart by content), converted in memory to
+// IN is dump text, or a PSG, YM, VTX, STP or SQT file (told apart by content), converted in memory to
 // the same dump text that tonewell-convert writes and loaded from it.
 // OUT ending in ".wav" gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit); OUT "-" gets the
 // raw frames (s16le, left then right) on standard output, and so does any other OUT. A device
@@ -39,7 +39,7 @@ constexpr long long MaxFrames = (0xFFFFFFFFLL - 36) / 4;
 
 const ToolHelp Help = {
     "tonewell-render", "tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT",
-    "Renders IN (dump text, or a PSG, YM or VTX file) offline as the player sends it to the sound\n"
+    "Renders IN (dump text, or a PSG, YM, VTX, STP or SQT file) offline as the player sends it to the sound\n"
     "device: OUT ending in .wav gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit), OUT - gets\n"
     "raw s16le frames on standard output.",
     "  --frames N          sample frames to render (default: one pass over the dump)\n"

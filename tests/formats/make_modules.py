@@ -247,5 +247,37 @@ def make(dirname, doc=None):
     return names, [(name, reason) for name, _, reason in bad]
 
 
+def bench(dirname):
+    """Ten-minute modules (over 30000 frames of one pass) for the benchmark: notes on every line,
+    samples, ornaments and an envelope, tempo 3, 64-line patterns."""
+    import random
+    rng = random.Random(21)
+    os.makedirs(dirname, exist_ok=True)
+    notes = lambda: [rng.randrange(24, 72) for _ in range(64)]  # noqa: E731
+    pats = {}
+    for k in range(1, 5):
+        pats[k] = (64, sum(([n, 0xC2 if i % 8 == 0 else 0x82] + ([0x10] if i % 8 == 0 else []) for i, n in enumerate(notes())), []))
+        pats[k + 4] = (64, sum(([n, 0x84, 0xA1] for n in notes()[::2]), []))
+    pats[9] = (64, [0x18, 0xC6, 0x0A, 0x10] + [0xAF] * 4)
+    lines = [(0x0F - i // 4, 0x40 | (0x10 if i % 2 else 0), i % 3) for i in range(32)]
+    m, _ = sqt(pats, [[0x80 + 1 + p % 4, 16 * (p % 3), 0x85 + p % 4, 0, 0x89, 0, 3] for p in range(160)],
+               [(8, 24, lines), (0, 32, lines[::-1]), (0, 1, [(0, 0x60, 0)])], [(0, 12, list(range(0, 12)))])
+    with open(os.path.join(dirname, "ten_minutes.sqt"), "wb") as f:
+        f.write(m)
+    chans = []
+    for k in range(4):
+        chans.append((bytes([0x61, 0x71] + sum(([n - 23] for n in notes()), [])) + b"\0",
+                      bytes([0x62, 0x81] + [n - 23 for n in notes()[::2]]) + b"\0",
+                      bytes([0x63, 0xCA, 0x20, 0x83] + [n - 23 for n in notes()[::4]]) + b"\0"))
+    sample_lines = [(0x0F - i // 4 | (0x80 if i % 3 else 0), 2 * i, i % 3) for i in range(32)]
+    m = stp(3, [(p % 4, p % 5) for p in range(160)], chans, [(4, 32, sample_lines)] * 3 + [(0, 1, [(0x10, 1, 0)])],
+            [(0, 1, [0]), (0, 12, list(range(12)))])
+    with open(os.path.join(dirname, "ten_minutes.stp"), "wb") as f:
+        f.write(m)
+
+
 if __name__ == "__main__":
-    make(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else None)
+    if sys.argv[1] == "--bench":
+        bench(sys.argv[2])
+    else:
+        make(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else None)

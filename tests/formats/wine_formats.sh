@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows build's tonewell-convert.exe and tonewell-render.exe under Wine on the generated
-# music files: every dump text and every render must equal the build machine's byte for byte
+# music files and tracker modules: every dump text and every render must equal the build machine's byte for byte
 # (cmp), and every malformed file must be refused with exit status 1 and no OUT.
 #
 #   tests/formats/wine_formats.sh WIN_BUILD NATIVE_BUILD
@@ -56,6 +56,14 @@ while read -r file; do
 done < good.txt
 for file in runs.psg inter.ym6 new.vtx; do
   check "convert $file --clock 1000000" same_convert "$file" --clock 1000000
+  check "convert $file --no-rescale" same_convert "$file" --no-rescale
+done
+# The SQT and STP modules: the generated ones, and the real ones of the shared folder
+# (TONEWELL_SHARED, default ../shared beside the sources) where it is present.
+real="${TONEWELL_SHARED:-$SRC/../shared}/testdata/trackers2"
+[ -d "$real" ] && cp "$real"/*.sqt "$real"/*.stp . || echo "note: no real modules in $real"
+for file in $(cat modules.txt) $(cd "$real" 2> /dev/null && ls *.sqt *.stp); do
+  check "convert $file" same_convert "$file"
   check "convert $file --no-rescale" same_convert "$file" --no-rescale
 done
 check "render rate60.ym6 whole" same_render rate60.ym6
