@@ -1,4 +1,4 @@
-// Converting a 10-minute PT3 module, and a 10-minute YM6 (30000 frames, LHA -lh5- packed; written by make_bench_tune.py at
+// Converting a 10-minute YM6 (30000 frames, LHA -lh5- packed; written by make_bench_tune.py at
 // build time) in-process: unpack, read, convert to 50 Hz dump frames, write the dump text, and
 // load that text into the RegisterDump as tonewell-render does.
 #include <benchmark/benchmark.h>
@@ -45,30 +45,39 @@ void BM_ConvertTenMinuteYm6(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertTenMinuteYm6)->Unit(benchmark::kMillisecond);
 
-// A 10-minute tracker module (29952 frames for STC and ASC; make_bench_modules.py) played by its player and
-// converted to dump text in-process.
-void BM_ConvertTenMinuteModule(benchmark::State& state, const char* path) {
+// A ten-minute tracker module (make_pt_modules.py --bench, make_bench_modules.py,
+// make_sqt_stp_modules.py --bench) from its bytes to dump text (whole = true), or only through
+// the player's frame loop (ReadTune).
+void BM_ConvertTenMinuteModule(benchmark::State& state, const char* path, bool whole) {
   std::vector<uint8_t> bytes;
   std::string why;
   if (ReadRegularFile(path, MAX_INPUT_BYTES, &bytes, &why) != 0) {
     state.SkipWithError(why.c_str());
     return;
   }
+  int64_t frames = 0;
   for (auto _ : state) {
     SourceTune tune;
     DumpFrames dump;
-    if (ReadTune(bytes.data(), bytes.size(), &tune, &why) != 0 || ConvertTune(tune, ConvertOptions{}, &dump, &why) != 0) {
+    if (ReadTune(bytes.data(), bytes.size(), &tune, &why) != 0 ||
+        (whole && ConvertTune(tune, ConvertOptions{}, &dump, &why) != 0)) {
       state.SkipWithError(why.c_str());
       return;
     }
-    const std::string text = DumpText(dump);
-    benchmark::DoNotOptimize(text.data());
+    frames = tune.FrameCount;
+    if (whole) benchmark::DoNotOptimize(DumpText(dump).data());
   }
+  state.counters["frames"] = static_cast<double>(frames);
 }
-// ten_minutes.pt3 (30144 frames) is written by make_pt_modules.py --bench.
-BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, pt3, TONEWELL_BENCH_MODULES "/ten_minutes.pt3")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, stc, TONEWELL_BENCH_MODULES "/ten_minutes.stc")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, asc, TONEWELL_BENCH_MODULES "/ten_minutes.asc")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, pt3, TONEWELL_BENCH_MODULES "/ten_minutes.pt3", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, stc, TONEWELL_BENCH_MODULES "/ten_minutes.stc", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, asc, TONEWELL_BENCH_MODULES "/ten_minutes.asc", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, sqt, TONEWELL_BENCH_MODULES "/ten_minutes.sqt", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, stp, TONEWELL_BENCH_MODULES "/ten_minutes.stp", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, sqt_player, TONEWELL_BENCH_MODULES "/ten_minutes.sqt", false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertTenMinuteModule, stp_player, TONEWELL_BENCH_MODULES "/ten_minutes.stp", false)
+    ->Unit(benchmark::kMillisecond);
 
 // The unpacking alone (lhasa's -lh5- decoder and the CRC).
 void BM_UnpackOnly(benchmark::State& state) {

@@ -5,9 +5,9 @@ namespace {
 
 // Tried in order; the detections do not overlap (VTX needs a stereo byte 0..6 where YM has
 // a digit). The tracker modules have no magic text (Pro Tracker 3 aside): they come after the
-// formats that have one, the strictest structure first.
-const TuneReader* const Readers[] = {&PsgReader, &YmReader, &VtxReader, &LhaReader, &Pt3Reader,
-                                     &AscReader, &Pt2Reader, &StcReader};
+// formats that have one, the strictest structural checks first.
+const TuneReader* const Readers[] = {&PsgReader, &YmReader, &VtxReader, &LhaReader, &Pt3Reader, &StpReader,
+                                     &SqtReader, &AscReader, &Pt2Reader, &StcReader};
 
 // Chip widths: 4-bit coarse tone, 5-bit noise and volumes; R7, R11, R12 and fine tones whole.
 constexpr uint8_t RegisterMask[13] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF};

@@ -1,6 +1,7 @@
-// Register music as the AY/YM world collects it (PSG logs, YM2!..YM6!, VTX, LHA archives),
-// read from a file's bytes into source frames and converted to the player's 50 Hz dump text.
-// The format is recognised from the content alone, never from a file name.
+// Register music as the AY/YM world collects it (PSG logs, YM2!..YM6!, VTX, LHA archives, and
+// the ZX Spectrum trackers' modules, played by their players), read from a file's bytes into
+// source frames and converted to the player's 50 Hz dump text. The format is recognised from the
+// content alone, never from a file name.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -34,8 +35,9 @@ struct SourceTune {
   bool DroppedEffects = false;        // SID, sinus-SID or sync-buzzer frames (not reproduced)
 };
 
-// One format: Detect looks at the first bytes only; Read fills tune, or returns -1 with a
-// one-line reason in why. Read never reads outside bytes[0, size).
+// One format: Detect looks at the magic bytes, or for a tracker module without magic at the
+// structure of its header and tables; Read fills tune, or returns -1 with a one-line reason in
+// why. Neither reads outside bytes[0, size).
 struct TuneReader {
   const char* Name;
   bool (*Detect)(const uint8_t* bytes, size_t size);
@@ -80,3 +82,5 @@ extern const TuneReader Pt3Reader;  // Pro Tracker 3 / Vortex Tracker II modules
 extern const TuneReader Pt2Reader;  // Pro Tracker 2 modules, recognised by structure
 extern const TuneReader AscReader;  // ZX Spectrum tracker modules, by their structure
 extern const TuneReader StcReader;
+extern const TuneReader StpReader;  // Sound Tracker Pro
+extern const TuneReader SqtReader;  // SQ-Tracker

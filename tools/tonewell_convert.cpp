@@ -1,5 +1,5 @@
-// tonewell-convert: turns a PSG, YM or VTX file (LHA-packed or not), or a PT3 or PT2 module,
-// into the player's register dump text.
+// tonewell-convert: turns a PSG, YM or VTX file (LHA-packed or not), or a PT3, PT2, STC, ASC,
+// SQT or STP module, into the player's register dump text.
 //
 //   tonewell-convert [--clock HZ] [--no-rescale] IN OUT
 //
@@ -19,9 +19,10 @@ constexpr const char* PROGRAM = "tonewell-convert";
 const ToolHelp Help = {
     PROGRAM, "tonewell-convert [--clock HZ] [--no-rescale] IN OUT",
     "Converts a PSG, YM (YM2! to YM6!, LHA-packed or not) or VTX file, or a Pro Tracker 3 / Vortex\n"
-    "Tracker II (PT3) or Pro Tracker 2 (PT2) module, into the player's register dump text at 50 Hz\n"
-    "for a 1750000 Hz chip. OUT - writes the dump to standard output.",
-    "  --clock HZ          the file's chip clock (default: the file's own; PSG, PT3, PT2 1773400)\n"
+    "Tracker II (PT3), Pro Tracker 2 (PT2), Sound Tracker (STC), ASC Sound Master (ASC), SQ-Tracker\n"
+    "(SQT) or Sound Tracker Pro (STP) module, into the player's register dump text at 50 Hz for a\n"
+    "1750000 Hz chip. OUT - writes the dump to standard output.",
+    "  --clock HZ          the file's chip clock (default: the file's own; PSG and modules 1773400)\n"
     "  --no-rescale        keep the file's tone, noise and envelope periods as they are\n"};
 
 int Usage(const std::string& why) { return ToolUsageError(Help, why.c_str()); }

@@ -34,7 +34,7 @@ const char* const ExeSuffix = "";
 
 const ToolHelp Help = {
     "tonewell-play", "tonewell-play [FILE]",
-    "Plays FILE (PSG, YM, VTX, PT3 or PT2, converted by tonewell-convert) with the player tonewell;\n"
+    "Plays FILE (PSG, YM, VTX, PT3, PT2, STC, ASC, SQT or STP, converted by tonewell-convert) with the player tonewell;\n"
     "without FILE plays the demo tune. Ends with the player's exit status.",
     nullptr};
 

@@ -3,7 +3,7 @@
 //
 //   tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT
 //
-// IN is dump text, or a PSG, YM, VTX, PT3 or PT2 file (told apart by content), converted in
+// IN is dump text, or a PSG, YM, VTX, PT3, PT2, STC, ASC, SQT or STP file (told apart by content), converted in
 // memory to the same dump text that tonewell-convert writes and loaded from it. A file that is
 // neither a known format nor plausibly dump text (PlausibleDumpText) is refused.
 // OUT ending in ".wav" gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit); OUT "-" gets the
@@ -40,7 +40,7 @@ constexpr long long MaxFrames = (0xFFFFFFFFLL - 36) / 4;
 
 const ToolHelp Help = {
     "tonewell-render", "tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT",
-    "Renders IN (dump text, or a PSG, YM, VTX, PT3 or PT2 file) offline as the player sends it\n"
+    "Renders IN (dump text, or a PSG, YM, VTX, PT3, PT2, STC, ASC, SQT or STP file) offline as the player sends it\n"
     "to the sound device: OUT ending in .wav gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit),\n"
     "OUT - gets raw s16le frames on standard output.",
     "  --frames N          sample frames to render (default: one pass over the dump)\n"

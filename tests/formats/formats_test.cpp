@@ -427,7 +427,7 @@ TEST(RoundTrip, PsgThroughDumpTextGivesTheSameFrames) {
   }
 }
 
-// --- tracker modules (make_modules.py) ------------------------------------------------------
+// --- Pro Tracker modules (make_pt_modules.py) ------------------------------------------------------
 
 TEST(TrackerModules, WorkedExamplesAndGeneratedModulesGiveTheirFrames) {
   CheckGoodFiles({".pt3", ".pt2"}, "modules_good.txt");

@@ -20,6 +20,7 @@ import sys
 import tempfile
 
 import make_pt_modules
+import make_sqt_stp_modules
 import make_stc_asc_modules
 
 
@@ -378,6 +379,9 @@ def make(dirname):
 
     make_pt_modules.make(dirname)  # Pro Tracker modules, listed apart (modules_good.txt, modules_bad.txt)
     make_stc_asc_modules.add(put, put_bad)
+    # Damaged SQ-Tracker and Sound Tracker Pro modules (the good ones have a list of their own).
+    for name, reason in make_sqt_stp_modules.make(dirname)[1]:
+        bad.append((name, reason))
 
     with open(os.path.join(dirname, "good.txt"), "w") as f:
         f.write("".join(n + "\n" for n in good))

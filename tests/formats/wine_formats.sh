@@ -59,12 +59,13 @@ for file in runs.psg inter.ym6 new.vtx; do
   check "convert $file --clock 1000000" same_convert "$file" --clock 1000000
   check "convert $file --no-rescale" same_convert "$file" --no-rescale
 done
-# The real tracker modules of the shared test data, where it is (TONEWELL_SHARED).
-for file in "${TONEWELL_SHARED:-$SRC/../shared}"/testdata/trackers2/*.stc "${TONEWELL_SHARED:-$SRC/../shared}"/testdata/trackers2/*.asc; do
-  [ -f "$file" ] || continue
-  cp "$file" . || continue
-  check "convert $(basename "$file")" same_convert "$(basename "$file")"
-  check "convert $(basename "$file") --no-rescale" same_convert "$(basename "$file")" --no-rescale
+# The SQT and STP modules: the generated ones, and the real tracker modules of the shared
+# folder (TONEWELL_SHARED, default ../shared beside the sources) where it is present.
+real="${TONEWELL_SHARED:-$SRC/../shared}/testdata/trackers2"
+[ -d "$real" ] && cp "$real"/*.s[tq][cpt] "$real"/*.asc . || echo "note: no real modules in $real"
+for file in $(cat modules.txt) $(cd "$real" 2> /dev/null && ls *.stc *.asc *.sqt *.stp); do
+  check "convert $file" same_convert "$file"
+  check "convert $file --no-rescale" same_convert "$file" --no-rescale
 done
 check "render rate60.ym6 whole" same_render rate60.ym6
 check "render long.ym5 whole" same_render long.ym5
@@ -73,7 +74,7 @@ refused() {  # FILE
   timeout 120 wine "$WIN/tools/tonewell-convert.exe" "$1" "..\\wine\\bad.txt" 2> /dev/null < /dev/null
   [ $? -eq 1 ] && [ ! -e "$WORK/wine/bad.txt" ]
 }
-# The tracker modules (make_modules.py) and, where the shared test data is here, the real ones.
+# The Pro Tracker modules (make_pt_modules.py) and, where the shared test data is here, the real ones.
 while read -r file; do
   check "convert $file" same_convert "$file"
   check "convert $file --no-rescale" same_convert "$file" --no-rescale

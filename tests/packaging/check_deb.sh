@@ -47,7 +47,7 @@ for program in tonewell-render tonewell-play; do
   check "/usr/bin/$program --version" eval "/usr/bin/$program --version | grep -qx '$program [0-9.]*'"
 done
 check "man tonewell-convert shows the page" \
-  eval 'MANWIDTH=80 man tonewell-convert 2> "$WORK/man.err" | grep -q "tonewell-convert - convert PSG, YM and VTX"'
+  eval 'MANWIDTH=80 man tonewell-convert 2> "$WORK/man.err" | grep -q "tonewell-convert - convert PSG, YM, VTX"'
 check "man -w tonewell-convert is the installed page" \
   eval '[ "$(man -w tonewell-convert)" = /usr/share/man/man1/tonewell-convert.1.gz ]'
 python3 "$HERE/make_ym.py" "$WORK/tune.ym"
