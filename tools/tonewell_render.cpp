@@ -180,6 +180,7 @@ void WaveHeaderBytes(unsigned char header[44], uint32_t dataBytes) {
 // mixer's bits frame by frame (the same rule ApplyLayout follows for a converted tune).
 void LayoutLoadedDump(const uint8_t layout[3]) {
   constexpr int32_t ROW_TONE = 0, ROW_MIXER = 4, ROW_VOLUME = 5;
+  if (layout[0] == 0 && layout[1] == 1 && layout[2] == 2) return;  // the player's own
   int32_t* dump = App.Dump.RegisterDump;
   const std::vector<int32_t> before(dump, dump + DumpRowCount * MaxDumpFrames);
   for (int32_t voice = 0; voice < 3; ++voice)
