@@ -83,8 +83,40 @@ int32_t ConvertTune(const SourceTune& tune, const ConvertOptions& options, DumpF
         break;
       }
     previous = s;
+    ApplyLayout(out, options.Layout);
   }
   return 0;
+}
+
+bool ParseLayout(const char* name, uint8_t layout[3]) {
+  // Name letters: left, centre, right; chip voices: A left, B right, C centre.
+  constexpr int32_t ChipVoiceOfPlace[3] = {0, 2, 1};
+  bool seen[3] = {false, false, false};
+  int32_t place = 0;
+  for (const char* at = name; *at; ++at, ++place) {
+    const int32_t voice = (*at | 0x20) - 'a';
+    if (place > 2 || voice < 0 || voice > 2 || seen[voice]) return false;
+    seen[voice] = true;
+    layout[ChipVoiceOfPlace[place]] = static_cast<uint8_t>(voice);
+  }
+  return place == 3;
+}
+
+std::string LayoutName(const uint8_t layout[3]) {
+  return {static_cast<char>('A' + layout[0]), static_cast<char>('A' + layout[2]), static_cast<char>('A' + layout[1])};
+}
+
+void ApplyLayout(uint8_t* r, const uint8_t layout[3]) {
+  constexpr int32_t R_TONE = 0, R_MIXER = 7, R_VOLUME = 8;
+  const uint8_t in[14] = {r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12], r[13]};
+  r[R_MIXER] = in[R_MIXER] & 0xC0;
+  for (int32_t voice = 0; voice < 3; ++voice) {
+    const int32_t from = layout[voice];
+    r[R_TONE + 2 * voice] = in[R_TONE + 2 * from];
+    r[R_TONE + 2 * voice + 1] = in[R_TONE + 2 * from + 1];
+    r[R_VOLUME + voice] = in[R_VOLUME + from];
+    r[R_MIXER] |= static_cast<uint8_t>((in[R_MIXER] >> from & 1) << voice | (in[R_MIXER] >> (3 + from) & 1) << (3 + voice));
+  }
 }
 
 std::string DumpText(const DumpFrames& dump) {
@@ -113,6 +145,7 @@ std::string TuneSummary(const SourceTune& tune, const ConvertOptions& options) {
           std::to_string(tune.Rate) + " Hz frames";
   if (options.Clock > 0) line += " (clock taken as " + std::to_string(options.Clock) + " Hz)";
   if (options.NoRescale) line += " (periods kept)";
+  if (LayoutName(options.Layout) != "ACB") line += " (layout " + LayoutName(options.Layout) + ")";
   if (tune.LoopFrame >= 0)
     line += ", loop frame " + std::to_string(tune.LoopFrame) + " (not used: the player loops over the whole tune)";
   return line;

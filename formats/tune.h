@@ -60,13 +60,26 @@ struct DumpFrames {
   int64_t FullCount = 0;   // lines the whole music gives at 50 Hz (Count < FullCount: cut)
 };
 
+// Stereo layouts are named as on the ZX Spectrum: the voices heard left, centre and right.
+// The player's mixer puts chip voice A left, B right and C in the centre, so a layout is the
+// source voice each chip voice gets: ACB (the player's own) is {0, 1, 2}, ABC is {0, 2, 1}.
 struct ConvertOptions {
-  int64_t Clock = 0;        // Hz; 0: the file's clock
-  bool NoRescale = false;   // keep the periods as written
+  int64_t Clock = 0;                 // Hz; 0: the file's clock
+  bool NoRescale = false;            // keep the periods as written
+  uint8_t Layout[3] = {0, 1, 2};     // source voice 0..2 (A..C) played by chip voice A, B, C
 };
 
+// Reads a layout name ("abc", "ACB", ... any order of the letters a, b, c in either case) into
+// layout[3]; false when name is none of the six.
+bool ParseLayout(const char* name, uint8_t layout[3]);
+// The layout's name in capitals, e.g. "ABC".
+std::string LayoutName(const uint8_t layout[3]);
+// Moves the voices of one 14-register frame as layout says: tone periods (R0..R5), volumes
+// (R8..R10) and the mixer's tone and noise bits (R7 bits 0..5; bits 6, 7 stay).
+void ApplyLayout(uint8_t* registers, const uint8_t layout[3]);
+
 // Cuts to the chip's widths, rescales the periods to TARGET_CLOCK, resamples to 50 Hz keeping
-// every shape write once, and cuts at MAX_FRAMES. -1 with why when the clock is 0.
+// every shape write once, cuts at MAX_FRAMES, and moves the voices as options.Layout says. -1 with why when the clock is 0.
 int32_t ConvertTune(const SourceTune& tune, const ConvertOptions& options, DumpFrames* dump, std::string* why);
 // The dump text: per line 14 fields "%02X" joined by single spaces, CR LF after each.
 std::string DumpText(const DumpFrames& dump);

@@ -6,7 +6,8 @@
 # Windows cross build (no MinGW lhasa package exists), adding Debian's deb-src entry when missing.
 set -euo pipefail
 
-play_packages=(cmake ninja-build g++ pkg-config libsdl2-dev libfltk1.3-dev libncurses-dev liblhasa-dev)
+play_packages=(cmake ninja-build g++ pkg-config libsdl2-dev libfltk1.3-dev libncurses-dev liblhasa-dev
+               libsndfile1-dev libsamplerate0-dev)
 test_packages=(python3 libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
                xvfb xauth openbox xdotool x11-utils wmctrl fonts-dejavu-extra imagemagick tmux sox
                g++-mingw-w64-x86-64-posix wine64 wine jlha-utils lhasa dpkg-dev xz-utils

@@ -1,7 +1,7 @@
 // tonewell-convert: turns a PSG, YM or VTX file (LHA-packed or not), or a PT3, PT2, STC, ASC,
 // SQT or STP module, into the player's register dump text.
 //
-//   tonewell-convert [--clock HZ] [--no-rescale] IN OUT
+//   tonewell-convert [--clock HZ] [--no-rescale] [--layout NAME] IN OUT
 //
 // OUT "-" writes the dump to standard output. Standard error gets one line on the tune, and
 // a line each when digidrums or effects were dropped or the tune was cut to the player's
@@ -17,13 +17,12 @@ namespace {
 constexpr const char* PROGRAM = "tonewell-convert";
 
 const ToolHelp Help = {
-    PROGRAM, "tonewell-convert [--clock HZ] [--no-rescale] IN OUT",
+    PROGRAM, "tonewell-convert [--clock HZ] [--no-rescale] [--layout NAME] IN OUT",
     "Converts a PSG, YM (YM2! to YM6!, LHA-packed or not) or VTX file, or a Pro Tracker 3 / Vortex\n"
     "Tracker II (PT3), Pro Tracker 2 (PT2), Sound Tracker (STC), ASC Sound Master (ASC), SQ-Tracker\n"
     "(SQT) or Sound Tracker Pro (STP) module, into the player's register dump text at 50 Hz for a\n"
     "1750000 Hz chip. OUT - writes the dump to standard output.",
-    "  --clock HZ          the file's chip clock (default: the file's own; PSG and modules 1773400)\n"
-    "  --no-rescale        keep the file's tone, noise and envelope periods as they are\n"};
+    TUNE_OPTION_HELP};
 
 int Usage(const std::string& why) { return ToolUsageError(Help, why.c_str()); }
 
@@ -38,7 +37,7 @@ int main(int argc, char** argv) {
     if (AnswerStandardOption(Help, argv[i])) return 0;
     bool bad = false;
     if (ParseTuneOption(argc, argv, &i, &options, &bad)) {
-      if (bad) return Usage("--clock needs a frequency of 1 to 4294967295 Hz");
+      if (bad) return Usage(TuneOptionError(arg));
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Usage("unknown option " + arg);
     } else if (pathCount < 2) {

@@ -1,13 +1,14 @@
 // tonewell-play: plays a music file with the player, which itself takes no arguments and reads
 // music/dump.txt from its working directory.
 //
-//   tonewell-play [FILE]
+//   tonewell-play [--clock HZ] [--no-rescale] [--layout NAME] [FILE]
 //
 // Makes a private temporary folder, writes FILE converted by tonewell-convert into it as
 // music/dump.txt (without FILE: a copy of the installed demo tune), runs tonewell with the
 // folder as its working directory, removes the folder however the player ends, and ends with
 // the player's exit status (128 + N when signal N ended it). SIGINT, SIGTERM and SIGHUP are
-// passed on to the converter or the player while it runs.
+// passed on to the converter or the player while it runs. --clock, --no-rescale and --layout
+// are checked here and passed on to the converter.
 //
 // tonewell and tonewell-convert are taken from the folder of this program. The demo tune lies
 // at TONEWELL_TUNE_FROM_BINDIR from that folder (../share/tonewell/dump.txt on Linux,
@@ -21,6 +22,7 @@
 
 #include "tools/play_process.h"
 #include "tools/tool_args.h"
+#include "tools/tune_input.h"
 
 namespace fs = std::filesystem;
 
@@ -33,10 +35,10 @@ const char* const ExeSuffix = "";
 #endif
 
 const ToolHelp Help = {
-    "tonewell-play", "tonewell-play [FILE]",
-    "Plays FILE (PSG, YM, VTX, PT3, PT2, STC, ASC, SQT or STP, converted by tonewell-convert) with the player tonewell;\n"
-    "without FILE plays the demo tune. Ends with the player's exit status.",
-    nullptr};
+    "tonewell-play", "tonewell-play [--clock HZ] [--no-rescale] [--layout NAME] [FILE]",
+    "Plays FILE (PSG, YM, VTX, PT3, PT2, STC, ASC, SQT or STP, converted by tonewell-convert) with\n"
+    "the player tonewell; without FILE plays the demo tune. Ends with the player's exit status.",
+    TUNE_OPTION_HELP};
 
 struct Programs {
   fs::path Player;
@@ -84,10 +86,17 @@ int RemoveFolder(const fs::path& folder, int status) {
 int main(int argc, char** argv) {
   const char* file = nullptr;
   bool options = true;
+  std::vector<std::string> convert = {"tonewell-convert"};
+  ConvertOptions tuneOptions;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (options && AnswerStandardOption(Help, argv[i])) return 0;
-    if (options && arg == "--") {
+    const int first = i;
+    bool bad = false;
+    if (options && ParseTuneOption(argc, argv, &i, &tuneOptions, &bad)) {
+      if (bad) return ToolUsageError(Help, TuneOptionError(arg).c_str());
+      convert.insert(convert.end(), argv + first, argv + i + 1);
+    } else if (options && arg == "--") {
       options = false;
     } else if (options && arg.size() > 1 && arg[0] == '-') {
       return ToolUsageError(Help, ("unknown option " + arg).c_str());
@@ -119,7 +128,8 @@ int main(int argc, char** argv) {
     // A relative name that starts with '-' goes to the converter as "./-name", which no
     // option parser takes for an option. The converter says what is wrong with FILE itself.
     const std::string in = file[0] == '-' ? std::string("./") + file : std::string(file);
-    const int status = RunToEnd(programs.Converter, {"tonewell-convert", in, dump.string()}, fs::path(), &error);
+    convert.insert(convert.end(), {in, dump.string()});
+    const int status = RunToEnd(programs.Converter, convert, fs::path(), &error);
     if (status < 0) std::fprintf(stderr, "tonewell-play: %s\n", error.c_str());
     if (EndRequest()) return RemoveFolder(folder, EndRequest());
     if (status != 0) return RemoveFolder(folder, 1);

@@ -15,9 +15,13 @@ bool ParseTuneOption(int argc, char** argv, int* i, ConvertOptions* options, boo
     options->NoRescale = true;
     return true;
   }
-  if (arg != "--clock") return false;
+  if (arg != "--clock" && arg != "--layout") return false;
   if (*i + 1 >= argc) {
     *bad = true;
+    return true;
+  }
+  if (arg == "--layout") {
+    *bad = !ParseLayout(argv[++*i], options->Layout);
     return true;
   }
   // Decimal digits only: no sign, no blanks, nothing after the number.
@@ -33,7 +37,7 @@ bool ParseTuneOption(int argc, char** argv, int* i, ConvertOptions* options, boo
   return true;
 }
 
-const char* const KNOWN_FORMATS = "dump text, PSG, YM, VTX, LHA, PT3 or PT2";
+const char* const KNOWN_FORMATS = "dump text, PSG, YM, VTX, LHA, PT3, PT2, STC, ASC, SQT or STP";
 
 bool PlausibleDumpText(const std::vector<uint8_t>& bytes) {
   constexpr size_t LOOK = 4096;
@@ -46,15 +50,25 @@ bool PlausibleDumpText(const std::vector<uint8_t>& bytes) {
   return 2 * texty >= n;
 }
 
+std::string TuneOptionError(const std::string& option) {
+  if (option == "--layout") return "--layout needs one of abc, acb, bac, bca, cab, cba";
+  return "--clock needs a frequency of 1 to 4294967295 Hz";
+}
+
 int32_t ReadInputBytes(const char* path, std::vector<uint8_t>* bytes, std::string* why) {
   return ReadRegularFile(path, MAX_INPUT_BYTES, bytes, why);
 }
 
 int32_t ConvertTuneBytes(const char* program, const char* path, const std::vector<uint8_t>& bytes,
-                         const ConvertOptions& options, std::string* text, std::string* why) {
+                         const ConvertOptions& options, std::string* text, std::string* why,
+                         std::string (*names)[2]) {
   SourceTune tune;
   DumpFrames dump;
   if (ReadTune(bytes.data(), bytes.size(), &tune, why) != 0) return -1;
+  if (names) {
+    (*names)[0] = tune.Title;
+    (*names)[1] = tune.Author;
+  }
   if (ConvertTune(tune, options, &dump, why) != 0) return -1;
   *text = DumpText(dump);
   std::fprintf(stderr, "%s: %s: %s\n", program, path, TuneSummary(tune, options).c_str());

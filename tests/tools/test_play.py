@@ -19,6 +19,7 @@ import unittest
 
 PLAY = None
 WAIT_S = 20.0
+USAGE = "tonewell-play [--clock HZ] [--no-rescale] [--layout NAME] [FILE]"
 
 # The fake converter: writes a dump naming its input, or fails as FAKE_CONVERT says.
 FAKE_CONVERT = r"""#!/bin/sh
@@ -137,6 +138,14 @@ class TonewellPlayTest(unittest.TestCase):
         self.assertEqual(self.layout.value("dump"), "converted ./-odd.ym")
         self.assertFolderGone()
 
+    def test_tune_options_reach_the_converter_in_order_before_the_file(self):
+        options = ["--layout", "abc", "--no-rescale", "--clock", "2000000"]
+        code, _, err = self.layout.run(options + ["song.ym"])
+        self.assertEqual(code, 0, err)
+        self.assertEqual(self.layout.value("convert").split(" "),
+                         options + ["song.ym", self.layout.value("cwd") + "/music/dump.txt"])
+        self.assertFolderGone()
+
     def test_players_exit_code_passed_on(self):
         for code in (3, 255):
             with self.subTest(code=code):
@@ -219,15 +228,17 @@ class CommandLineTest(unittest.TestCase):
     def test_help_on_stdout(self):
         code, out, err = self.run_play("--help")
         self.assertEqual((code, err), (0, ""))
-        self.assertTrue(out.startswith("usage: tonewell-play [FILE]\n"), out)
+        self.assertTrue(out.startswith("usage: %s\n" % USAGE), out)
         self.assertIn("--version", out)
 
     def test_bad_arguments_usage_on_stderr_exit_2(self):
-        for args, why in ((["--loud"], "unknown option --loud"), (["a.ym", "b.ym"], "too many arguments")):
+        for args, why in ((["--loud"], "unknown option --loud"), (["a.ym", "b.ym"], "too many arguments"),
+                          (["--layout", "abd", "a.ym"], "--layout needs one of abc, acb, bac, bca, cab, cba"),
+                          (["--clock", "0", "a.ym"], "--clock needs a frequency of 1 to 4294967295 Hz")):
             with self.subTest(args=args):
                 code, out, err = self.run_play(*args)
                 self.assertEqual((code, out), (2, ""))
-                self.assertEqual(err, "tonewell-play: %s\nusage: tonewell-play [FILE]\n" % why)
+                self.assertEqual(err, "tonewell-play: %s\nusage: %s\n" % (why, USAGE))
 
 
 if __name__ == "__main__":

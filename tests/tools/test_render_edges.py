@@ -183,6 +183,9 @@ class RenderEdges(unittest.TestCase):
         bad = [('--level', v) for v in ('nan', 'NaN', 'inf', '-inf', 'infinity', ' 0.5', '0.5 ',
                                        '0.5x', '')]
         bad += [('--frames', v) for v in (' 12', '12 ', '12x', '', '-1', '+12', '0x10', '1e3')]
+        bad += [('--loops', v) for v in ('0', '1001', '2x', '-1')] + [('-j', v) for v in ('0', '1.5')]
+        bad += [('--fade', v) for v in ('-1', 'nan', '5s')] + [('--quality', v) for v in ('1.5', '-0.1', 'x')]
+        bad += [('--format', v) for v in ('FLAC', 'aiff', '')]
         for option, value in bad:
             with self.subTest(option=option, value=value):
                 self.assertExit(render(option, value, DUMP, out), 2, 'bad value for ' + option)
