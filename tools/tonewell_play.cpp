@@ -1,12 +1,13 @@
 // tonewell-play: plays a music file with the player, which itself takes no arguments and reads
 // music/dump.txt from its working directory.
 //
-//   tonewell-play [FILE]
+//   tonewell-play [--song N] [FILE]
 //
 // Makes a private temporary folder, writes FILE converted by tonewell-convert into it as
 // music/dump.txt (without FILE: a copy of the installed demo tune), runs tonewell with the
 // folder as its working directory, removes the folder however the player ends, and ends with
-// the player's exit status (128 + N when signal N ended it). SIGINT, SIGTERM and SIGHUP are
+// the player's exit status (128 + N when signal N ended it). --song N goes to tonewell-convert;
+// a usage error of the converter (a song the file lacks) ends this program with 2 as well. SIGINT, SIGTERM and SIGHUP are
 // passed on to the converter or the player while it runs.
 //
 // tonewell and tonewell-convert are taken from the folder of this program. The demo tune lies
@@ -33,10 +34,10 @@ const char* const ExeSuffix = "";
 #endif
 
 const ToolHelp Help = {
-    "tonewell-play", "tonewell-play [FILE]",
-    "Plays FILE (PSG, YM or VTX, converted by tonewell-convert) with the player tonewell;\n"
+    "tonewell-play", "tonewell-play [--song N] [FILE]",
+    "Plays FILE (PSG, YM, AY or VTX, converted by tonewell-convert) with the player tonewell;\n"
     "without FILE plays the demo tune. Ends with the player's exit status.",
-    nullptr};
+    "  --song N            the song of an AY file (default: the file's first)\n"};
 
 struct Programs {
   fs::path Player;
@@ -83,11 +84,15 @@ int RemoveFolder(const fs::path& folder, int status) {
 
 int main(int argc, char** argv) {
   const char* file = nullptr;
+  const char* song = nullptr;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (options && AnswerStandardOption(Help, argv[i])) return 0;
-    if (options && arg == "--") {
+    if (options && arg == "--song") {
+      if (i + 1 >= argc) return ToolUsageError(Help, "--song needs a song number of 1 to 65535");
+      song = argv[++i];  // the converter checks it
+    } else if (options && arg == "--") {
       options = false;
     } else if (options && arg.size() > 1 && arg[0] == '-') {
       return ToolUsageError(Help, ("unknown option " + arg).c_str());
@@ -98,6 +103,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (song && !file) return ToolUsageError(Help, "--song needs a FILE");
   const Programs programs = FindPrograms();
   CatchEndRequests();
   std::string error;
@@ -119,10 +125,12 @@ int main(int argc, char** argv) {
     // A relative name that starts with '-' goes to the converter as "./-name", which no
     // option parser takes for an option. The converter says what is wrong with FILE itself.
     const std::string in = file[0] == '-' ? std::string("./") + file : std::string(file);
-    const int status = RunToEnd(programs.Converter, {"tonewell-convert", in, dump.string()}, fs::path(), &error);
+    std::vector<std::string> convert = {"tonewell-convert", in, dump.string()};
+    if (song) convert.insert(convert.begin() + 1, {"--song", song});
+    const int status = RunToEnd(programs.Converter, convert, fs::path(), &error);
     if (status < 0) std::fprintf(stderr, "tonewell-play: %s\n", error.c_str());
     if (EndRequest()) return RemoveFolder(folder, EndRequest());
-    if (status != 0) return RemoveFolder(folder, 1);
+    if (status != 0) return RemoveFolder(folder, status == 2 ? 2 : 1);
   } else {
     fs::copy_file(programs.DemoTune, dump, fsError);
     if (fsError) {

@@ -1,7 +1,7 @@
 // tonewell-render: renders a register dump offline, exactly as the player sends it to the
 // device from the first frame after the stream opens.
 //
-//   tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT
+//   tonewell-render [--frames N] [--level L] [--song N] [--clock HZ] [--no-rescale] IN OUT
 //
 // IN is dump text, or a PSG, YM or VTX file (told apart by content), converted in memory to
 // the same dump text that tonewell-convert writes and loaded from it.
@@ -38,12 +38,13 @@ constexpr float DefaultLevel = 0.85f;
 constexpr long long MaxFrames = (0xFFFFFFFFLL - 36) / 4;
 
 const ToolHelp Help = {
-    "tonewell-render", "tonewell-render [--frames N] [--level L] [--clock HZ] [--no-rescale] IN OUT",
+    "tonewell-render", "tonewell-render [--frames N] [--level L] [--song N] [--clock HZ] [--no-rescale] IN OUT",
     "Renders IN (dump text, or a PSG, YM or VTX file) offline as the player sends it to the sound\n"
     "device: OUT ending in .wav gets a PCM WAVE file (2 channels, 44100 Hz, 16 bit), OUT - gets\n"
     "raw s16le frames on standard output.",
     "  --frames N          sample frames to render (default: one pass over the dump)\n"
     "  --level L           output level 0 to 1 (default 0.85)\n"
+    "  --song N            the song of an AY file (default: the file's first)\n"
     "  --clock HZ          the music file's chip clock (default: the file's own)\n"
     "  --no-rescale        keep the file's periods as they are\n"};
 
@@ -127,9 +128,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (AnswerStandardOption(Help, argv[i])) return 0;
-    bool badTuneOption = false;
+    std::string badTuneOption;
     if (ParseTuneOption(argc, argv, &i, &tuneOptions, &badTuneOption)) {
-      if (badTuneOption) return Usage("--clock needs a frequency of 1 to 4294967295 Hz");
+      if (!badTuneOption.empty()) return Usage(badTuneOption.c_str());
     } else if (arg == "--frames" || arg == "--level") {
       if (i + 1 >= argc) return Usage(("missing value after " + arg).c_str());
       const char* value = argv[++i];
@@ -150,7 +151,9 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> input;
   std::string why, dumpText;
   if (ReadInputBytes(paths[0], &input, &why) == 0 && FindTuneReader(input.data(), input.size())) {
-    if (ConvertTuneBytes("tonewell-render", paths[0], input, tuneOptions, &dumpText, &why) != 0) {
+    const int32_t result = ConvertTuneBytes("tonewell-render", paths[0], input, tuneOptions, &dumpText, &why);
+    if (result == TUNE_NO_SUCH_SONG) return Usage((std::string(paths[0]) + ": " + why).c_str());
+    if (result != 0) {
       std::fprintf(stderr, "tonewell-render: %s: %s\n", paths[0], why.c_str());
       return 1;
     }
