@@ -25,10 +25,12 @@ FAKE_CONVERT = r"""#!/bin/sh
 echo "convert $*" >> "$FAKE_LOG"
 case "$FAKE_CONVERT" in
   fail) echo "tonewell-convert: $1: not a music file" >&2; exit 1 ;;
+  usage) exit 2 ;;
   wait) trap 'echo "convert got TERM" >> "$FAKE_LOG"; kill $pause; exit 9' TERM
         sleep 60 > /dev/null 2>&1 & pause=$!
         : > "$FAKE_READY"; wait $pause; exit 0 ;;
 esac
+[ "$1" = --song ] && shift 2
 printf 'converted %s\r\n' "$1" > "$2"
 """
 
@@ -182,6 +184,13 @@ class TonewellPlayTest(unittest.TestCase):
         self.assertIsNone(self.layout.value("cwd"), "the player ran after a failed conversion")
         self.assertEqual(os.listdir(self.layout.tmp), [])
 
+    def test_song_goes_to_the_converter_whose_usage_error_gives_2(self):
+        code, _, err = self.layout.run(["--song", "2", "a.ay"])
+        self.assertEqual(code, 0, err)
+        self.assertEqual(self.layout.value("convert").split(" ")[:3], ["--song", "2", "a.ay"])
+        code, _, err = self.layout.run(["--song", "9", "a.ay"], convert="usage")
+        self.assertEqual(code, 2, err)
+
     def test_no_file_plays_a_copy_of_the_demo_tune(self):
         code, _, err = self.layout.run([])
         self.assertEqual(code, 0, err)
@@ -219,7 +228,7 @@ class CommandLineTest(unittest.TestCase):
     def test_help_on_stdout(self):
         code, out, err = self.run_play("--help")
         self.assertEqual((code, err), (0, ""))
-        self.assertTrue(out.startswith("usage: tonewell-play [FILE]\n"), out)
+        self.assertTrue(out.startswith("usage: tonewell-play [--song N] [FILE]\n"), out)
         self.assertIn("--version", out)
 
     def test_bad_arguments_usage_on_stderr_exit_2(self):
@@ -227,7 +236,7 @@ class CommandLineTest(unittest.TestCase):
             with self.subTest(args=args):
                 code, out, err = self.run_play(*args)
                 self.assertEqual((code, out), (2, ""))
-                self.assertEqual(err, "tonewell-play: %s\nusage: tonewell-play [FILE]\n" % why)
+                self.assertEqual(err, "tonewell-play: %s\nusage: tonewell-play [--song N] [FILE]\n" % why)
 
 
 if __name__ == "__main__":
