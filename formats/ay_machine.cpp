@@ -4,6 +4,13 @@
 // A chip write belongs to the frame in which the CPU step that made it began.
 #include "formats/ay_machine.h"
 
+#ifdef TONEWELL_NO_Z80EX
+// A build made without z80ex (its sources were missing for the cross build): no AY file plays.
+int32_t RunAyMachine(const AyStart&, const AyBlock*, size_t, int64_t, AyFrames*, std::string* why) {
+  *why = "this build has no Z80 (z80ex was missing when it was built): AY files cannot be played";
+  return -1;
+}
+#else
 #include <z80ex/z80ex.h>
 
 #include <cstring>
@@ -172,3 +179,4 @@ int32_t RunAyMachine(const AyStart& start, const AyBlock* blocks, size_t blockCo
   z80ex_destroy(cpu);
   return 0;
 }
+#endif
