@@ -183,6 +183,14 @@ CASES["overwrite_stub.ay"] = (hostile("21 F3 76 22 04 00 C9", 100), [],  # (0004
                               frames(100, lambda k: ({8: 0x0F}, None)))
 
 
+def two_songs():
+    """Example 1's code as two 60 s songs: song 1 holds INIT's sound (its PLAY is the RET at
+    8009), song 2 moves the tone every frame as example 1 does."""
+    block = EXAMPLE1[0x68:0x68 + 0x36]
+    return ay_file([dict(name=b"held", length=3000, init=0x800A, interrupt=0x8009, blocks=[(0x8000, block, None)]),
+                    dict(name=b"moving", length=3000, init=0x800A, interrupt=0x8022, blocks=[(0x8000, block, None)])])
+
+
 def damaged():
     """(name, bytes, words the one-line reason must hold): each refused with exit 1."""
     good = CASES["twice.ay"][0]

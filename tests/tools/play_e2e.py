@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""tonewell-play FILE end to end (what ./play FILE runs): on a generated LHA-packed YM6, in a
-private X server with openbox and SDL's disk driver as the sound device.
+"""tonewell-play FILE end to end (what ./play FILE runs): on a generated LHA-packed YM6 and on
+song 2 of a hand-made AY file (--song 2), in a private X server with openbox and SDL's disk
+driver as the sound device.
 
 Checks: after the player's one silent lap, the captured sound equals tonewell-render FILE bit
 for bit; the temporary folder exists while it plays and is gone after Alt+F4, after SIGTERM and
@@ -25,6 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "formats"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "app"))
+import make_ay  # noqa: E402
 import make_tunes  # noqa: E402
 from x11_session import X11Session, wait_for, die_with_parent  # noqa: E402
 
@@ -61,23 +63,30 @@ def main():
     try:
         tunes = os.path.join(work, "tunes")
         make_tunes.make(tunes)
-        tune = os.path.join(tunes, "packed.ym6")
-        reference = os.path.join(work, "reference.raw")
-        subprocess.run([args.render, tune, reference], check=True, stderr=subprocess.DEVNULL)
-        reference = open(reference, "rb").read()
+        songs = os.path.join(tunes, "two_songs.ay")
+        with open(songs, "wb") as f:
+            f.write(make_ay.two_songs())
+        references = {}
         tmp = os.path.join(work, "tmp")
         os.mkdir(tmp)
 
         with X11Session() as x:
-            for how in ("alt+f4", "sigterm", "sigint"):
-                capture = os.path.join(work, "capture-%s.raw" % how)
+            # How the player is ended, and the tonewell-play arguments (also tonewell-render's).
+            for how, tune in (("alt+f4", [os.path.join(tunes, "packed.ym6")]), ("sigterm", [os.path.join(tunes, "packed.ym6")]),
+                              ("sigint", [os.path.join(tunes, "packed.ym6")]), ("AY --song 2, sigterm", ["--song", "2", songs])):
+                if " ".join(tune) not in references:
+                    reference = os.path.join(work, "reference.raw")
+                    subprocess.run([args.render] + tune + [reference], check=True, stderr=subprocess.DEVNULL)
+                    references[" ".join(tune)] = open(reference, "rb").read()
+                reference = references[" ".join(tune)]
+                capture = os.path.join(work, "capture-%s.raw" % how.replace(" ", "_"))
                 env = dict(x.env, TMPDIR=tmp, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=capture)
 
                 def default_signals():
                     die_with_parent()
                     signal.signal(signal.SIGINT, signal.SIG_DFL)  # as from a terminal
 
-                play = subprocess.Popen([args.play, tune], env=env,
+                play = subprocess.Popen([args.play] + tune, env=env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL, preexec_fn=default_signals)
                 try:
@@ -92,7 +101,7 @@ def main():
                     if how == "alt+f4":
                         x.run(["xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", "alt+F4"])
                     else:
-                        play.send_signal(signal.SIGTERM if how == "sigterm" else signal.SIGINT)
+                        play.send_signal(signal.SIGINT if how == "sigint" else signal.SIGTERM)
                     code = play.wait(timeout=20)
                 except Exception as e:  # a hang or a missing window is a failure, not a crash
                     play.kill()
