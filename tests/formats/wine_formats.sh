@@ -58,6 +58,28 @@ for file in runs.psg inter.ym6 new.vtx; do
   check "convert $file --clock 1000000" same_convert "$file" --clock 1000000
   check "convert $file --no-rescale" same_convert "$file" --no-rescale
 done
+# AY files: the hand-made machines and damaged files of make_ay.py, and the real files beside
+# the repository (TONEWELL_SHARED, default ../shared) where they are.
+python3 "$SRC/tests/formats/make_ay.py" "$WORK/tunes" || exit 1
+for file in example1.ay example2.ay example3.ay twice.ay cpc_first.ay blocks.ay im2_table.ay spin.ay di_halt.ay \
+  overwrite_stub.ay; do
+  check "convert $file" same_convert "$file"
+done
+check "convert multi.ay --song 3" same_convert multi.ay --song 3
+check "convert multi.ay --song 1 --no-rescale" same_convert multi.ay --song 1 --no-rescale
+check "render multi.ay --song 1" same_render multi.ay --song 1 --frames 88200
+SHARED_AY="${TONEWELL_SHARED:-$SRC/../shared}/testdata/ay"
+for dump in "$SHARED_AY"/*.song*.txt; do
+  [ -f "$dump" ] || { echo "SKIP: no real AY files in $SHARED_AY"; break; }
+  base=$(basename "$dump")
+  song=${base##*.song}
+  song=${song%%.*}
+  cp "${dump%%.ay.*}.ay" "real-${base%%.ay.*}.ay"
+  case "$base" in
+    *.unscaled.txt) check "convert $base" same_convert "real-${base%%.ay.*}.ay" --song "$song" --no-rescale ;;
+    *) check "convert $base" same_convert "real-${base%%.ay.*}.ay" --song "$song" ;;
+  esac
+done
 check "render rate60.ym6 whole" same_render rate60.ym6
 check "render long.ym5 whole" same_render long.ym5
 refused() {  # FILE
@@ -70,5 +92,9 @@ while IFS=$'\t' read -r file _; do
   [ "$file" = pipe.ym ] || [ "$file" = dangling.ym ] && continue
   check "refuse $file" refused "$file"
 done < bad.txt
+for file in short.ay amad.ay first_song.ay songs_outside.ay songs_before.ay data_outside.ay points_outside.ay \
+  blocks_outside.ay blocks_unended.ay no_code.ay; do
+  check "refuse $file" refused "$file"
+done
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
