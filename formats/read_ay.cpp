@@ -182,7 +182,7 @@ int32_t ReadAy(const uint8_t* bytes, size_t size, SourceTune* tune, std::string*
   tune->FrameCount = setup.Length > 0 ? setup.Length : UNKNOWN_LENGTH_FRAMES;
   tune->Details = "song " + std::to_string(song) + " of " + std::to_string(songCount);
   if (setup.Length == 0) tune->Details += ", length unknown (" + std::to_string(UNKNOWN_LENGTH_FRAMES) + " frames taken)";
-  if (setup.Fade > 0) tune->Details += ", fade of " + std::to_string(setup.Fade) + " frames not applied";
+  tune->Details += ", fade of " + std::to_string(setup.Fade) + " frames not applied";
   const int64_t stored = tune->FrameCount < MAX_FRAMES ? tune->FrameCount : MAX_FRAMES;
   AyFrames frames;
   if (RunAyMachine(setup.Start, setup.Blocks.data(), setup.Blocks.size(), stored, &frames, why) != 0) return -1;

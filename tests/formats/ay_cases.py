@@ -28,12 +28,12 @@ RESCALED = {
 }
 # Words standard error must hold.
 SAYS = {
-    "example1.ay": ['AY (ZX Spectrum), "Example 1: ZX, IM 1 stub" / "Tonewell", song 1 of 1, 250 frames, 1773400 Hz'],
+    "example1.ay": ['AY (ZX Spectrum), "Example 1: ZX, IM 1 stub" / "Tonewell", song 1 of 1, fade of 0 frames not applied, 250 frames, 1773400 Hz'],
     "example2.ay": ["block 2 (FFF4): 14 bytes cut to 12 at address 65536"],
     "example3.ay": ["AY (Amstrad CPC)", "1000000 Hz"],
     "blocks.ay": ["block 3 (FFFE): 4 bytes cut to 2 at address 65536", "block 5 (B000): its data lies outside",
                   "block 6 (9000): 4 bytes cut to 2 at the end of the file"],
-    "multi.ay": ['"two" / "Tonewell", song 2 of 3, 20 frames'],
+    "multi.ay": ['"two" / "Tonewell", song 2 of 3, fade of 0 frames not applied, 20 frames'],
     "multi.ay --song 3": ["AY (no sound-chip output)", "song 3 of 3, length unknown (15000 frames taken)",
                           "fade of 150 frames not applied"],
     "di_halt.ay": ["cut at 32787 of 65535 frames"],
