@@ -16,7 +16,7 @@ CASE:
   play-ym    the same with a generated YM5 file, packed and unpacked, through the installed
              tonewell-convert; Alt+F4 closes it (exits 77, "skipped", without a converter)
   mime       xdg-mime names audio/x-ym for YM5 files (packed and unpacked, with and without
-             the .ym name), audio/x-psg and audio/x-vtx, after update-mime-database on a copy
+             the .ym name), audio/x-psg, audio/x-zxay and audio/x-vtx, after update-mime-database on a copy
   desktop    desktop-file-validate accepts the installed entry; its Exec and MimeType fit
   man        every installed manual page formats with man and names its program
 """
@@ -274,7 +274,10 @@ def case_mime():
             fh.write(b"PSG\x1a" + bytes(12) + b"\xff\x00\x10\xff\xfd")
         with open(os.path.join(files, "tune.vtx"), "wb") as fh:
             fh.write(b"ay" + bytes(30))
-        expected = {"plain.ym": "audio/x-ym", "packed.ym": "audio/x-ym", "plain-without-name": "audio/x-ym",
+        for name in ("game.ay", "game-without-name"):
+            with open(os.path.join(files, name), "wb") as fh:
+                fh.write(b"ZXAYEMUL" + bytes(24))
+        expected = {"game.ay": "audio/x-zxay", "game-without-name": "audio/x-zxay", "plain.ym": "audio/x-ym", "packed.ym": "audio/x-ym", "plain-without-name": "audio/x-ym",
                     "packed-without-name": "audio/x-ym", "log.psg": "audio/x-psg",
                     # An archive named as one stays one: the glob decides before weaker magic.
                     "archive.lzh": "application/x-lha",
