@@ -108,6 +108,36 @@ void BM_ConvertAndLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertAndLoad)->Unit(benchmark::kMillisecond);
 
+// One song of a real AY file (the shared folder's testdata/ay) from bytes to dump text: the
+// file checks, the Z80 run over every frame of the song, the conversion. The counter
+// seconds_per_3min scales the time to a 3-minute song (9000 frames).
+void BM_ConvertAySong(benchmark::State& state, const char* file, int32_t song) {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (ReadRegularFile((std::string(TONEWELL_AY_FILES) + "/" + file).c_str(), MAX_INPUT_BYTES, &bytes, &why) != 0) {
+    state.SkipWithError(("no " TONEWELL_AY_FILES "/" + std::string(file) + " (set TONEWELL_SHARED)").c_str());
+    return;
+  }
+  int64_t frames = 0;
+  for (auto _ : state) {
+    SourceTune tune;
+    DumpFrames dump;
+    if (ReadTune(bytes.data(), bytes.size(), &tune, &why, song) != 0 || ConvertTune(tune, ConvertOptions{}, &dump, &why) != 0) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    const std::string text = DumpText(dump);
+    frames = dump.Count;
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.counters["frames"] = static_cast<double>(frames);
+  state.counters["seconds_per_3min"] = benchmark::Counter(9000.0 / static_cast<double>(frames),
+                                                          benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK_CAPTURE(BM_ConvertAySong, TargetRenegade_1, "pay-TargetRenegade.ay", 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertAySong, BatmanCathedral_7, "zxm-matty-batman-cathedral.ay", 7)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertAySong, SongInLines5_3, "zxt-SongInLines5.ay", 3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertAySong, AYMD39_1_never_halts, "zxt-AYMD39.ay", 1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -101,7 +101,8 @@ int32_t ReadLha(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     *why = "the LHA archive's member is no known music format";
     return -1;
   }
-  if (inner->Read(data.data(), data.size(), tune, why) != 0) return -1;
+  const int32_t result = inner->Read(data.data(), data.size(), tune, why);
+  if (result != 0) return result;
   tune->Format += " in LHA " + method;
   return 0;
 }

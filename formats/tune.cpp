@@ -4,10 +4,10 @@
 namespace {
 
 // Tried in order; the detections do not overlap (VTX needs a stereo byte 0..6 where YM has
-// a digit). The tracker modules have no magic text (Pro Tracker 3 aside): they come after the
-// formats that have one, the strictest structural checks first.
-const TuneReader* const Readers[] = {&PsgReader, &YmReader, &VtxReader, &LhaReader, &Pt3Reader, &StpReader,
-                                     &SqtReader, &AscReader, &Pt2Reader, &StcReader};
+// a digit; AY files begin "ZXAYEMUL"). The tracker modules have no magic text (Pro Tracker 3
+// aside): they come after the formats that have one, the strictest structural checks first.
+const TuneReader* const Readers[] = {&PsgReader, &YmReader, &AyReader, &VtxReader, &LhaReader, &Pt3Reader,
+                                     &StpReader, &SqtReader, &AscReader, &Pt2Reader, &StcReader};
 
 // Chip widths: 4-bit coarse tone, 5-bit noise and volumes; R7, R11, R12 and fine tones whole.
 constexpr uint8_t RegisterMask[13] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF};
@@ -38,8 +38,10 @@ const TuneReader* FindTuneReader(const uint8_t* bytes, size_t size) {
   return nullptr;
 }
 
-int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::string* why) {
+int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::string* why, int32_t song, bool listOnly) {
   *tune = SourceTune{};
+  tune->Song = song;
+  tune->ListOnly = listOnly;
   why->clear();
   if (size == 0) {
     *why = "empty file (0 bytes)";
@@ -47,10 +49,16 @@ int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::strin
   }
   const TuneReader* reader = FindTuneReader(bytes, size);
   if (!reader) {
-    *why = "unknown format (not PSG, YM, VTX, an LHA archive or a tracker module)";
+    *why = "unknown format (not PSG, YM, AY, VTX, an LHA archive or a tracker module)";
     return -1;
   }
-  return reader->Read(bytes, size, tune, why);
+  const int32_t result = reader->Read(bytes, size, tune, why);
+  if (result != 0) return result;
+  if (song > 1 && tune->Songs.empty()) {
+    *why = "--song " + std::to_string(song) + ": the file holds one song (1..1)";
+    return TUNE_NO_SUCH_SONG;
+  }
+  return 0;
 }
 
 int64_t StoredFrameLimit(int32_t rate) { return static_cast<int64_t>(MAX_FRAMES - 1) * rate / DUMP_RATE + 1; }

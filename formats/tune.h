@@ -17,6 +17,12 @@ constexpr int64_t MAX_INPUT_BYTES = 64LL << 20;
 constexpr int64_t PSG_CLOCK = 1773400;     // Hz, ZX Spectrum 128: PSG logs carry no clock
 constexpr int64_t ATARI_CLOCK = 2000000;   // Hz, YM2!/YM3!/YM3b/YM4! (no clock field)
 
+// One song of a file that holds several (AY): its name and length in 50 Hz frames (0: unknown).
+struct TuneSong {
+  std::string Name;
+  int64_t Frames = 0;
+};
+
 // What a reader gets out of a file: per source frame the fourteen registers R0..R13 as the
 // chip is to get them (digidrum volumes already 0, YM2!'s envelope rule applied), not yet cut
 // to the chip's widths, and whether the frame writes R13.
@@ -33,11 +39,19 @@ struct SourceTune {
   int64_t LoopFrame = -1;             // -1: the format has none
   bool DroppedDigidrums = false;      // the file has digidrums (not reproduced)
   bool DroppedEffects = false;        // SID, sinus-SID or sync-buzzer frames (not reproduced)
+  // Asked by the caller (ReadTune sets them before Read) and answered by a multi-song reader.
+  int32_t Song = 0;                   // in: song 1..n to read, 0 the file's first; out: the song read
+  bool ListOnly = false;              // in: names and Songs only, no frames (FrameCount 0)
+  std::vector<TuneSong> Songs;        // out: every song of a multi-song file; empty for one song
 };
+
+// Read's result for a song number the file does not have (a usage error, not a damaged file).
+constexpr int32_t TUNE_NO_SUCH_SONG = -2;
 
 // One format: Detect looks at the magic bytes, or for a tracker module without magic at the
 // structure of its header and tables; Read fills tune, or returns -1 with a one-line reason in
-// why. Neither reads outside bytes[0, size).
+// why (TUNE_NO_SUCH_SONG when tune->Song is beyond the file's songs). Neither reads outside
+// bytes[0, size).
 struct TuneReader {
   const char* Name;
   bool (*Detect)(const uint8_t* bytes, size_t size);
@@ -46,8 +60,11 @@ struct TuneReader {
 
 // The reader whose Detect accepts the bytes, null when no format does.
 const TuneReader* FindTuneReader(const uint8_t* bytes, size_t size);
-// Detects and reads; -1 with why ("unknown format ...") when no reader takes the bytes.
-int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::string* why);
+// Detects and reads song (1-based; 0 the file's first); -1 with why ("unknown format ...") when
+// no reader takes the bytes, TUNE_NO_SUCH_SONG with why naming the range when the file has no
+// such song. listOnly: names and song list only (tune->ListOnly).
+int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::string* why, int32_t song = 0,
+                 bool listOnly = false);
 
 // Source frames a reader needs to keep at rate Hz: those shown in MAX_FRAMES dump lines.
 int64_t StoredFrameLimit(int32_t rate);
@@ -67,6 +84,7 @@ struct ConvertOptions {
   int64_t Clock = 0;                 // Hz; 0: the file's clock
   bool NoRescale = false;            // keep the periods as written
   uint8_t Layout[3] = {0, 1, 2};     // source voice 0..2 (A..C) played by chip voice A, B, C
+  int32_t Song = 0;                  // 1-based song of a multi-song file; 0: the file's first
 };
 
 // Reads a layout name ("abc", "ACB", ... any order of the letters a, b, c in either case) into
@@ -89,6 +107,7 @@ std::string TuneSummary(const SourceTune& tune, const ConvertOptions& options);
 // The readers, one per format; FindTuneReader tries them in this order.
 extern const TuneReader PsgReader;
 extern const TuneReader YmReader;
+extern const TuneReader AyReader;
 extern const TuneReader VtxReader;
 extern const TuneReader LhaReader;
 extern const TuneReader Pt3Reader;  // Pro Tracker 3 / Vortex Tracker II modules

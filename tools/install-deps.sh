@@ -2,11 +2,12 @@
 # Installs the Debian packages the project needs that are missing: "play" for building and
 # running the player, "package" for the manual pages, the icon and the Debian and Windows
 # packages (tools/package.sh), "test" for everything ./test runs as well. Needs root for apt-get.
-# "test" and "package" also fetch lhasa's Debian source package into /var/cache/tonewell for the
-# Windows cross build (no MinGW lhasa package exists), adding Debian's deb-src entry when missing.
+# "test" and "package" also fetch lhasa's and z80ex's Debian source packages into
+# /var/cache/tonewell for the Windows cross build (no MinGW package exists for either) and the
+# fuzzers, adding Debian's deb-src entry when missing.
 set -euo pipefail
 
-play_packages=(cmake ninja-build g++ pkg-config libsdl2-dev libfltk1.3-dev libncurses-dev liblhasa-dev
+play_packages=(cmake ninja-build g++ pkg-config libsdl2-dev libfltk1.3-dev libncurses-dev liblhasa-dev libz80ex-dev
                libsndfile1-dev libsamplerate0-dev)
 test_packages=(python3 libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
                xvfb xauth openbox xdotool x11-utils wmctrl fonts-dejavu-extra imagemagick tmux sox
@@ -39,20 +40,33 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# lhasa's sources for the Windows build (formats/CMakeLists.txt compiles its decoders).
-lhasa_cache=/var/cache/tonewell
-if { [ "${1:-play}" = test ] || [ "${1:-play}" = package ]; } && [ ! -f "$lhasa_cache/lhasa/lib/public/lha_decoder.h" ]; then
+# lhasa's and z80ex's sources for the Windows build (formats/CMakeLists.txt compiles lhasa's
+# decoders and z80ex's core).
+source_cache=/var/cache/tonewell
+add_deb_src() {
   if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
     printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
       "$codename" "$codename" | "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/debian-src.sources > /dev/null
     "${sudo_cmd[@]}" apt-get update -q
   fi
-  "${sudo_cmd[@]}" mkdir -p "$lhasa_cache"
-  (cd "$lhasa_cache" && "${sudo_cmd[@]}" apt-get source -q lhasa > /dev/null 2>&1)
+  "${sudo_cmd[@]}" mkdir -p "$source_cache"
+}
+if { [ "${1:-play}" = test ] || [ "${1:-play}" = package ]; } && [ ! -f "$source_cache/lhasa/lib/public/lha_decoder.h" ]; then
+  add_deb_src
+  (cd "$source_cache" && "${sudo_cmd[@]}" apt-get source -q lhasa > /dev/null 2>&1)
   # A stable name for whichever version Debian has.
-  unpacked=$(ls -d "$lhasa_cache"/lhasa-*/lib/public 2>/dev/null | sort -V | tail -n 1)
-  [ -n "$unpacked" ] && "${sudo_cmd[@]}" ln -sfn "$(dirname "$(dirname "$unpacked")")" "$lhasa_cache/lhasa"
-  [ -f "$lhasa_cache/lhasa/lib/public/lha_decoder.h" ] ||
-    { echo "install-deps: lhasa sources not found in $lhasa_cache" >&2; exit 1; }
+  unpacked=$(ls -d "$source_cache"/lhasa-*/lib/public 2>/dev/null | sort -V | tail -n 1)
+  [ -n "$unpacked" ] && "${sudo_cmd[@]}" ln -sfn "$(dirname "$(dirname "$unpacked")")" "$source_cache/lhasa"
+  [ -f "$source_cache/lhasa/lib/public/lha_decoder.h" ] ||
+    { echo "install-deps: lhasa sources not found in $source_cache" >&2; exit 1; }
+fi
+if { [ "${1:-play}" = test ] || [ "${1:-play}" = package ]; } && [ ! -f "$source_cache/z80ex/z80ex.c" ]; then
+  add_deb_src
+  (cd "$source_cache" && "${sudo_cmd[@]}" apt-get source -q z80ex > /dev/null 2>&1) || true
+  unpacked=$(ls -d "$source_cache"/z80ex-*/include 2>/dev/null | sort -V | tail -n 1)
+  [ -n "$unpacked" ] && "${sudo_cmd[@]}" ln -sfn "$(dirname "$unpacked")" "$source_cache/z80ex"
+  # Not fatal: without them the Windows build refuses AY files (formats/CMakeLists.txt says so).
+  [ -f "$source_cache/z80ex/z80ex.c" ] ||
+    echo "install-deps: z80ex sources could not be fetched into $source_cache: the Windows build will refuse AY files" >&2
 fi

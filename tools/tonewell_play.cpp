@@ -1,14 +1,15 @@
 // tonewell-play: plays a music file with the player, which itself takes no arguments and reads
 // music/dump.txt from its working directory.
 //
-//   tonewell-play [--clock HZ] [--no-rescale] [--layout NAME] [FILE]
+//   tonewell-play [--song N] [--clock HZ] [--no-rescale] [--layout NAME] [FILE]
 //
 // Makes a private temporary folder, writes FILE converted by tonewell-convert into it as
 // music/dump.txt (without FILE: a copy of the installed demo tune), runs tonewell with the
 // folder as its working directory, removes the folder however the player ends, and ends with
 // the player's exit status (128 + N when signal N ended it). SIGINT, SIGTERM and SIGHUP are
-// passed on to the converter or the player while it runs. --clock, --no-rescale and --layout
-// are checked here and passed on to the converter.
+// passed on to the converter or the player while it runs. --song, --clock, --no-rescale and
+// --layout are checked here and passed on to the converter; its usage error (a song the file
+// lacks) ends this program with 2 as well.
 //
 // tonewell and tonewell-convert are taken from the folder of this program. The demo tune lies
 // at TONEWELL_TUNE_FROM_BINDIR from that folder (../share/tonewell/dump.txt on Linux,
@@ -35,9 +36,9 @@ const char* const ExeSuffix = "";
 #endif
 
 const ToolHelp Help = {
-    "tonewell-play", "tonewell-play [--clock HZ] [--no-rescale] [--layout NAME] [FILE]",
-    "Plays FILE (PSG, YM, VTX, PT3, PT2, STC, ASC, SQT or STP, converted by tonewell-convert) with\n"
-    "the player tonewell; without FILE plays the demo tune. Ends with the player's exit status.",
+    "tonewell-play", "tonewell-play [--song N] [--clock HZ] [--no-rescale] [--layout NAME] [FILE]",
+    "Plays FILE (PSG, YM, AY, VTX, PT3, PT2, STC, ASC, SQT or STP, converted by tonewell-convert)\n"
+    "with the player tonewell; without FILE plays the demo tune. Ends with the player's exit status.",
     TUNE_OPTION_HELP};
 
 struct Programs {
@@ -92,9 +93,9 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (options && AnswerStandardOption(Help, argv[i])) return 0;
     const int first = i;
-    bool bad = false;
+    std::string bad;
     if (options && ParseTuneOption(argc, argv, &i, &tuneOptions, &bad)) {
-      if (bad) return ToolUsageError(Help, TuneOptionError(arg).c_str());
+      if (!bad.empty()) return ToolUsageError(Help, bad.c_str());
       convert.insert(convert.end(), argv + first, argv + i + 1);
     } else if (options && arg == "--") {
       options = false;
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (tuneOptions.Song && !file) return ToolUsageError(Help, "--song needs a FILE");
   const Programs programs = FindPrograms();
   CatchEndRequests();
   std::string error;
@@ -132,7 +134,7 @@ int main(int argc, char** argv) {
     const int status = RunToEnd(programs.Converter, convert, fs::path(), &error);
     if (status < 0) std::fprintf(stderr, "tonewell-play: %s\n", error.c_str());
     if (EndRequest()) return RemoveFolder(folder, EndRequest());
-    if (status != 0) return RemoveFolder(folder, 1);
+    if (status != 0) return RemoveFolder(folder, status == 2 ? 2 : 1);
   } else {
     fs::copy_file(programs.DemoTune, dump, fsError);
     if (fsError) {

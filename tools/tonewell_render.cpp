@@ -200,7 +200,7 @@ void LayoutLoadedDump(const uint8_t layout[3]) {
 
 // Loads in (a music file converted in memory, or dump text) into the chip's dump; names gets
 // the title and author (the file's name for a title the file does not give). 1 with the
-// message printed when it cannot.
+// message printed when it cannot; 2 (the usage printed) for a song the file does not have.
 int LoadInput(const char* in, const RenderSettings& settings, std::string (*names)[2]) {
   std::vector<uint8_t> input;
   std::string why, dumpText;
@@ -211,7 +211,9 @@ int LoadInput(const char* in, const RenderSettings& settings, std::string (*name
     return 1;
   }
   if (readWhole && FindTuneReader(input.data(), input.size())) {
-    if (ConvertTuneBytes(PROGRAM, in, input, settings.Tune, &dumpText, &why, names) != 0) {
+    const int32_t result = ConvertTuneBytes(PROGRAM, in, input, settings.Tune, &dumpText, &why, names);
+    if (result == TUNE_NO_SUCH_SONG) return Usage(std::string(in) + ": " + why);
+    if (result != 0) {
       std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, in, why.c_str());
       return 1;
     }
@@ -254,7 +256,7 @@ int RenderOne(const RenderSettings& settings, const char* in, const std::string&
     return 1;
   }
   std::string names[2];
-  if (LoadInput(in, settings, &names) != 0) return 1;
+  if (const int status = LoadInput(in, settings, &names)) return status;
   const AudioStream& s = App.Stream;
   long long frames = settings.Frames;
   if (frames < 0) frames = static_cast<long long>(s.SamplesPerTick) * (settings.Loops * App.Dump.FrameCount + 1);
@@ -508,9 +510,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (AnswerStandardOption(Help, argv[i])) return 0;
-    bool badTuneOption = false;
+    std::string badTuneOption;
     if (ParseTuneOption(argc, argv, &i, &settings.Tune, &badTuneOption)) {
-      if (badTuneOption) return Usage(TuneOptionError(arg));
+      if (!badTuneOption.empty()) return Usage(badTuneOption);
     } else if (arg == "--frames" || arg == "--level" || arg == "--loops" || arg == "--fade" || arg == "--quality" ||
                arg == "--format" || arg == "-o" || arg == "-j") {
       if (i + 1 >= argc) return Usage("missing value after " + arg);

@@ -9,35 +9,42 @@
 #include "platform/whole_file.h"
 #include "tools/render_output.h"
 
-bool ParseTuneOption(int argc, char** argv, int* i, ConvertOptions* options, bool* bad) {
+bool ParseTuneOption(int argc, char** argv, int* i, ConvertOptions* options, std::string* bad) {
   const std::string arg = argv[*i];
   if (arg == "--no-rescale") {
     options->NoRescale = true;
     return true;
   }
-  if (arg != "--clock" && arg != "--layout") return false;
+  const bool clock = arg == "--clock";
+  if (!clock && arg != "--song" && arg != "--layout") return false;
+  const std::string problem = clock              ? "--clock needs a frequency of 1 to 4294967295 Hz"
+                              : arg == "--song" ? "--song needs a song number of 1 to 65535"
+                                                : "--layout needs one of abc, acb, bac, bca, cab, cba";
   if (*i + 1 >= argc) {
-    *bad = true;
+    *bad = problem;
     return true;
   }
   if (arg == "--layout") {
-    *bad = !ParseLayout(argv[++*i], options->Layout);
+    if (!ParseLayout(argv[++*i], options->Layout)) *bad = problem;
     return true;
   }
   // Decimal digits only: no sign, no blanks, nothing after the number.
+  const long long limit = clock ? 0xFFFFFFFFLL : 65535;
   const char* text = argv[++*i];
   long long value = 0;
-  for (const char* at = text; *at && !*bad; ++at) {
-    if (*at < '0' || *at > '9') *bad = true;
+  bool wrong = !*text;
+  for (const char* at = text; *at && !wrong; ++at) {
+    if (*at < '0' || *at > '9') wrong = true;
     else value = value * 10 + (*at - '0');
-    if (value > 0xFFFFFFFFLL) *bad = true;
+    if (value > limit) wrong = true;
   }
-  if (!*text || value < 1) *bad = true;
-  if (!*bad) options->Clock = value;
+  if (wrong || value < 1) *bad = problem;
+  else if (clock) options->Clock = value;
+  else options->Song = static_cast<int32_t>(value);
   return true;
 }
 
-const char* const KNOWN_FORMATS = "dump text, PSG, YM, VTX, LHA, PT3, PT2, STC, ASC, SQT or STP";
+const char* const KNOWN_FORMATS = "dump text, PSG, YM, AY, VTX, LHA, PT3, PT2, STC, ASC, SQT or STP";
 
 bool PlausibleDumpText(const std::vector<uint8_t>& bytes) {
   constexpr size_t LOOK = 4096;
@@ -50,11 +57,6 @@ bool PlausibleDumpText(const std::vector<uint8_t>& bytes) {
   return 2 * texty >= n;
 }
 
-std::string TuneOptionError(const std::string& option) {
-  if (option == "--layout") return "--layout needs one of abc, acb, bac, bca, cab, cba";
-  return "--clock needs a frequency of 1 to 4294967295 Hz";
-}
-
 int32_t ReadInputBytes(const char* path, std::vector<uint8_t>* bytes, std::string* why) {
   return ReadRegularFile(path, MAX_INPUT_BYTES, bytes, why);
 }
@@ -64,7 +66,8 @@ int32_t ConvertTuneBytes(const char* program, const char* path, const std::vecto
                          std::string (*names)[2]) {
   SourceTune tune;
   DumpFrames dump;
-  if (ReadTune(bytes.data(), bytes.size(), &tune, why) != 0) return -1;
+  const int32_t result = ReadTune(bytes.data(), bytes.size(), &tune, why, options.Song);
+  if (result != 0) return result;
   if (names) {
     (*names)[0] = tune.Title;
     (*names)[1] = tune.Author;
@@ -81,6 +84,21 @@ int32_t ConvertTuneBytes(const char* program, const char* path, const std::vecto
   if (dump.Count < dump.FullCount)
     std::fprintf(stderr, "%s: %s: cut at %d of %lld frames (the player holds %d)\n", program, path, MAX_FRAMES,
                  static_cast<long long>(dump.FullCount), MAX_FRAMES);
+  return 0;
+}
+
+int32_t ListTuneSongs(const std::vector<uint8_t>& bytes, std::string* text, std::string* why) {
+  SourceTune tune;
+  const int32_t result = ReadTune(bytes.data(), bytes.size(), &tune, why, 0, true);
+  if (result != 0) return result;
+  *text = tune.Format + "\nauthor: " + tune.Author + "\nmisc: " + tune.Comment + "\n";
+  if (tune.Songs.empty()) tune.Songs.push_back(TuneSong{tune.Title, tune.FrameCount});
+  for (size_t n = 0; n < tune.Songs.size(); ++n) {
+    const int64_t frames = tune.Songs[n].Frames;
+    *text += std::to_string(n + 1) + "\t" + tune.Songs[n].Name + "\t" +
+             (frames < 0 ? "? (its record lies outside the file)" : frames == 0 ? "unknown length" : std::to_string(frames) + " frames") +
+             (n + 1 == static_cast<size_t>(tune.Song > 0 ? tune.Song : 1) ? "\tfirst\n" : "\n");
+  }
   return 0;
 }
 

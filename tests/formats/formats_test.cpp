@@ -130,7 +130,8 @@ TEST(TrackerModules, PlayTheWorkedExamplesAndEveryCommandAsTheirPlayers) { Check
 
 namespace {
 
-const TuneReader* const AllReaders[] = {&PsgReader, &YmReader, &VtxReader, &LhaReader, &Pt3Reader, &Pt2Reader, &AscReader, &StcReader};
+const TuneReader* const AllReaders[] = {&PsgReader, &YmReader, &AyReader, &VtxReader, &LhaReader, &Pt3Reader, &Pt2Reader, &AscReader,
+                                        &StcReader, &StpReader, &SqtReader};
 
 // The names of the readers whose detection accepts the bytes, joined by spaces.
 std::string Takers(const std::vector<uint8_t>& bytes) {

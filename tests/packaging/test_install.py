@@ -16,8 +16,8 @@ CASE:
   play-ym    the same with a generated YM5 file, packed and unpacked, through the installed
              tonewell-convert; Alt+F4 closes it (exits 77, "skipped", without a converter)
   mime       xdg-mime names audio/x-ym for YM5 files (packed and unpacked, with and without
-             the .ym name), audio/x-psg, audio/x-vtx, audio/x-pt3 (by content too) and
-             audio/x-pt2, after update-mime-database on a copy; GIO names .stc and .asc
+             the .ym name), audio/x-psg, audio/x-zxay, audio/x-vtx, audio/x-pt3 (by content too)
+             and audio/x-pt2, after update-mime-database on a copy; GIO names .stc and .asc
              modules audio/x-stc and audio/x-asc, a text .asc text/plain
   desktop    desktop-file-validate accepts the installed entry; its Exec and MimeType fit
   man        every installed manual page formats with man and names its program
@@ -233,13 +233,15 @@ class InstallCases(Case):
             make_ym.write(os.path.join(files, name), packed=not name.startswith("plain"))
         psg = b"PSG\x1a" + bytes(12) + b"\xff\x00\x10\xff\xfd"
         pt3 = b"ProTracker 3.6 compilation of " + bytes(180)
+        ay = b"ZXAYEMUL" + bytes(24)
         for name, content in (("log.psg", psg), ("log-without-name", psg), ("tune.vtx", b"ay" + bytes(30)),
+                              ("game.ay", ay), ("game-without-name", ay),
                               ("song.pt3", pt3), ("song-without-name", pt3),
                               ("vortex-without-name", b"Vortex Tracker II" + bytes(200)),
                               ("song.pt2", bytes([3, 1, 0]) + bytes(200))):
             with open(os.path.join(files, name), "wb") as fh:
                 fh.write(content)
-        expected = {"song.pt3": "audio/x-pt3", "song-without-name": "audio/x-pt3", "vortex-without-name": "audio/x-pt3",
+        expected = {"game.ay": "audio/x-zxay", "game-without-name": "audio/x-zxay", "song.pt3": "audio/x-pt3", "song-without-name": "audio/x-pt3", "vortex-without-name": "audio/x-pt3",
                     "song.pt2": "audio/x-pt2", "plain.ym": "audio/x-ym", "packed.ym": "audio/x-ym",
                     "plain-without-name": "audio/x-ym",
                     "packed-without-name": "audio/x-ym", "log.psg": "audio/x-psg",

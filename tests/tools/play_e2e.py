@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""tonewell-play FILE end to end (what ./play FILE runs): on a generated LHA-packed YM6 and a
-generated PT3 module, in a private X server with openbox and SDL's disk driver as the sound
+"""tonewell-play FILE end to end (what ./play FILE runs): on a generated LHA-packed YM6, a
+generated PT3 module and song 2 of a hand-made AY file (--song 2), in a private X server with openbox and SDL's disk driver as the sound
 device.
 
 Checks: after the player's one silent lap, the captured sound equals tonewell-render FILE bit
@@ -26,15 +26,18 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "formats"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "app"))
+import make_ay  # noqa: E402
 import make_pt_modules  # noqa: E402
 import make_tunes  # noqa: E402
 from x11_session import X11Session, wait_for, die_with_parent  # noqa: E402
 
 LAP_FRAMES = 7072  # the ring of 8 x 884 frames the stream plays silent before the music
-# Each tune, the part of its render compared (the whole pass, or the first 10 s of the 10-minute
-# module), and the ways it is ended: the YM file every way, the PT3 module once.
-CASES = [("packed.ym6", [], ("alt+f4", "sigterm", "sigint")),
-         ("ten_minutes.pt3", ["--frames", "441000"], ("alt+f4",))]
+# Each tune with its tonewell-play options, the part of its render compared (the whole pass, or
+# the first 10 s of the 10-minute module), and the ways it is ended: the YM file every way, the
+# PT3 module and the AY song once.
+CASES = [("packed.ym6", [], [], ("alt+f4", "sigterm", "sigint")),
+         ("ten_minutes.pt3", [], ["--frames", "441000"], ("alt+f4",)),
+         ("two_songs.ay", ["--song", "2"], [], ("sigterm",))]
 
 
 def compare_capture(capture, reference):
@@ -69,17 +72,19 @@ def main():
         make_tunes.make(tunes)
         with open(os.path.join(tunes, "ten_minutes.pt3"), "wb") as fh:
             fh.write(make_pt_modules.ten_minutes())
+        with open(os.path.join(tunes, "two_songs.ay"), "wb") as fh:
+            fh.write(make_ay.two_songs())
         tmp = os.path.join(work, "tmp")
         os.mkdir(tmp)
 
         with X11Session() as x:
-            for name, length, hows in CASES:
-                tune = os.path.join(tunes, name)
+            for name, options, length, hows in CASES:
+                tune = options + [os.path.join(tunes, name)]
                 reference = os.path.join(work, "reference.raw")
-                subprocess.run([args.render] + length + [tune, reference], check=True, stderr=subprocess.DEVNULL)
+                subprocess.run([args.render] + length + tune + [reference], check=True, stderr=subprocess.DEVNULL)
                 reference = open(reference, "rb").read()
                 for how in hows:
-                    how = "%s %s" % (name, how)
+                    how = " ".join([name] + options + [how])
                     capture = os.path.join(work, "capture-%s.raw" % how.replace(" ", "-"))
                     env = dict(x.env, TMPDIR=tmp, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=capture)
 
@@ -87,7 +92,7 @@ def main():
                         die_with_parent()
                         signal.signal(signal.SIGINT, signal.SIG_DFL)  # as from a terminal
 
-                    play = subprocess.Popen([args.play, tune], env=env,
+                    play = subprocess.Popen([args.play] + tune, env=env,
                                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                             stderr=subprocess.DEVNULL, preexec_fn=default_signals)
                     try:

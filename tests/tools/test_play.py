@@ -19,17 +19,19 @@ import unittest
 
 PLAY = None
 WAIT_S = 20.0
-USAGE = "tonewell-play [--clock HZ] [--no-rescale] [--layout NAME] [FILE]"
+USAGE = "tonewell-play [--song N] [--clock HZ] [--no-rescale] [--layout NAME] [FILE]"
 
 # The fake converter: writes a dump naming its input, or fails as FAKE_CONVERT says.
 FAKE_CONVERT = r"""#!/bin/sh
 echo "convert $*" >> "$FAKE_LOG"
 case "$FAKE_CONVERT" in
   fail) echo "tonewell-convert: $1: not a music file" >&2; exit 1 ;;
+  usage) exit 2 ;;
   wait) trap 'echo "convert got TERM" >> "$FAKE_LOG"; kill $pause; exit 9' TERM
         sleep 60 > /dev/null 2>&1 & pause=$!
         : > "$FAKE_READY"; wait $pause; exit 0 ;;
 esac
+[ "$1" = --song ] && shift 2
 printf 'converted %s\r\n' "$1" > "$2"
 """
 
@@ -191,6 +193,13 @@ class TonewellPlayTest(unittest.TestCase):
         self.assertIsNone(self.layout.value("cwd"), "the player ran after a failed conversion")
         self.assertEqual(os.listdir(self.layout.tmp), [])
 
+    def test_song_goes_to_the_converter_whose_usage_error_gives_2(self):
+        code, _, err = self.layout.run(["--song", "2", "a.ay"])
+        self.assertEqual(code, 0, err)
+        self.assertEqual(self.layout.value("convert").split(" ")[:3], ["--song", "2", "a.ay"])
+        code, _, err = self.layout.run(["--song", "9", "a.ay"], convert="usage")
+        self.assertEqual(code, 2, err)
+
     def test_no_file_plays_a_copy_of_the_demo_tune(self):
         code, _, err = self.layout.run([])
         self.assertEqual(code, 0, err)
@@ -234,7 +243,8 @@ class CommandLineTest(unittest.TestCase):
     def test_bad_arguments_usage_on_stderr_exit_2(self):
         for args, why in ((["--loud"], "unknown option --loud"), (["a.ym", "b.ym"], "too many arguments"),
                           (["--layout", "abd", "a.ym"], "--layout needs one of abc, acb, bac, bca, cab, cba"),
-                          (["--clock", "0", "a.ym"], "--clock needs a frequency of 1 to 4294967295 Hz")):
+                          (["--clock", "0", "a.ym"], "--clock needs a frequency of 1 to 4294967295 Hz"),
+                          (["--song", "0", "a.ay"], "--song needs a song number of 1 to 65535")):
             with self.subTest(args=args):
                 code, out, err = self.run_play(*args)
                 self.assertEqual((code, out), (2, ""))

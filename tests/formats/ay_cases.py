@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""tonewell-convert on AY files: the hand-made cases of make_ay.py (whole dumps, summaries,
+notices, songs, --list), damaged files (exit 1, one line, no OUT) and hostile code (ends with
+its frames within the time bound); or, with --shared DIR, the real files of DIR/testdata/ay
+against their given dumps (exit 77, skipped, when DIR has none).
+
+Usage: ay_cases.py --convert PATH [--shared DIR]
+Ends with "N passed, N failed".
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_ay  # noqa: E402
+
+SECONDS = 60  # bound on one conversion (the machine is shared; the worst song takes ~6 s alone)
+# The first lines of the rescaled dumps, as the format notes give them.
+RESCALED = {
+    "example1.ay": ["FD 00 00 00 00 00 00 38 0F 00 00 00 00 0E", "FE 00 00 00 00 00 00 38 0F 00 00 00 00 FF",
+                    "FF 00 00 00 00 00 00 38 0F 00 00 00 00 08", "00 01 00 00 00 00 00 38 0F 00 00 00 00 FF"],
+    "example2.ay": ["00 00 00 00 00 00 00 3E 10 00 00 CA 0F FF"] * 4 + ["00 00 00 00 00 00 00 3E 10 00 00 CA 0F 0C"],
+    "example3.ay": ["FF 0F C0 01 00 00 1F 30 0F %02X 00 00 00 FF" % k for k in range(6)],
+}
+# Words standard error must hold.
+SAYS = {
+    "example1.ay": ['AY (ZX Spectrum), "Example 1: ZX, IM 1 stub" / "Tonewell", song 1 of 1, fade of 0 frames not applied, 250 frames, 1773400 Hz'],
+    "example2.ay": ["block 2 (FFF4): 14 bytes cut to 12 at address 65536"],
+    "example3.ay": ["AY (Amstrad CPC)", "1000000 Hz"],
+    "blocks.ay": ["block 3 (FFFE): 4 bytes cut to 2 at address 65536", "block 5 (B000): its data lies outside",
+                  "block 6 (9000): 4 bytes cut to 2 at the end of the file"],
+    "multi.ay": ['"two" / "Tonewell", song 2 of 3, fade of 0 frames not applied, 20 frames'],
+    "multi.ay --song 3": ["AY (no sound-chip output)", "song 3 of 3, length unknown (15000 frames taken)",
+                          "fade of 150 frames not applied"],
+    "di_halt.ay": ["cut at 32787 of 65535 frames"],
+}
+
+
+def run(convert, args):
+    start = time.monotonic()
+    p = subprocess.run([convert] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=SECONDS)
+    return p.returncode, p.stdout, p.stderr.decode("latin-1"), time.monotonic() - start
+
+
+def hand_made(convert, work, check):
+    for name, (data, options, lines) in make_ay.CASES.items():
+        path = os.path.join(work, name.split(" ")[0])
+        with open(path, "wb") as f:
+            f.write(data)
+        args = (["--no-rescale"] if options is not None else []) + (options or []) + [path, "-"]
+        code, out, err, seconds = run(convert, args)
+        want = "".join(line + "\r\n" for line in lines).encode()
+        got = out.decode("latin-1").split("\r\n")
+        first = next((i for i, (a, b) in enumerate(zip(got, lines)) if a != b), None)
+        check("%s (%.2f s)" % (name, seconds), code == 0 and out == want and seconds < SECONDS,
+              "exit %d, %d lines for %d, first difference at line %s: %r" % (
+                  code, len(got) - 1, len(lines), first, got[first] if first is not None else None))
+        if name in RESCALED:
+            code, out, err, _ = run(convert, [path, "-"])
+            check(name + " rescaled", out.decode().split("\r\n")[:len(RESCALED[name])] == RESCALED[name])
+        for words in SAYS.get(name, []):
+            check("%s says %r" % (name, words), words in err, err)
+    multi = os.path.join(work, "multi.ay")
+    code, out, err, _ = run(convert, ["--list", multi])
+    check("--list", code == 0 and out.decode() == "AY\nauthor: Tonewell\nmisc: hand-made\n1\tone\t10 frames\n"
+          "2\ttwo\t20 frames\tfirst\n3\tsilent\tunknown length\n", out)
+    for song in ("4", "0", "x"):
+        code, out, err, _ = run(convert, ["--song", song, multi, os.path.join(work, "out.txt")])
+        check("--song " + song, code == 2 and not os.path.exists(os.path.join(work, "out.txt")) and
+              ("1..3" in err if song == "4" else "1 to 65535" in err), err)
+    for name, data, words in make_ay.damaged():
+        path = os.path.join(work, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        out_path = os.path.join(work, "out.txt")
+        code, _, err, _ = run(convert, [path, out_path])
+        lines = err.splitlines()
+        check("refuse " + name, code == 1 and len(lines) == 1 and path in lines[0] and words in lines[0] and
+              not os.path.exists(out_path), "exit %d: %r" % (code, lines))
+
+
+def handout(convert, shared, check):
+    folder = os.path.join(shared, "testdata", "ay")
+    for dump in sorted(os.listdir(folder)):
+        if not dump.endswith(".txt"):
+            continue
+        base, song, kind = dump.split(".ay.")[0] + ".ay", dump.split(".song")[1].split(".")[0], dump.split(".")[-2]
+        args = ["--song", song] + (["--no-rescale"] if kind == "unscaled" else []) + [os.path.join(folder, base), "-"]
+        code, out, err, seconds = run(convert, args)
+        want = open(os.path.join(folder, dump), "rb").read()
+        check("%s (%.2f s)" % (dump, seconds), code == 0 and out == want, "exit %d: %s" % (code, err))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--convert", required=True)
+    ap.add_argument("--shared")
+    args = ap.parse_args()
+    counts = [0, 0]
+
+    def check(label, ok, detail=""):
+        counts[0 if ok else 1] += 1
+        print(("ok: " if ok else "FAIL: ") + label + ("" if ok else ": %s" % detail))
+
+    if args.shared is not None:
+        if not os.path.isdir(os.path.join(args.shared, "testdata", "ay")):
+            print("SKIP: no real AY files in %s/testdata/ay (set TONEWELL_SHARED)" % args.shared)
+            return 77
+        handout(args.convert, args.shared, check)
+    else:
+        with tempfile.TemporaryDirectory(prefix="tonewell-ay-") as work:
+            hand_made(args.convert, work, check)
+    print("%d passed, %d failed" % tuple(counts))
+    return 1 if counts[1] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
