@@ -107,7 +107,7 @@ struct SqtPlayer {
 
 uint8_t Read(SqtPlayer* q, uint32_t address) {
   address &= 0xFFFF;
-  if ((address >= PLAYER_START && address < NOTE_WORDS_AT) || address >= ZX_STACK_START) {
+  if ((address >= PLAYER_START && address < NOTE_WORDS_AT) || address >= ZX_STACK_PAGE) {
     if (!q->Fault) q->Fault = "the player reads its own code or stack (a pointer runs outside the module)";
     return 0;
   }
@@ -370,7 +370,7 @@ int32_t ReadSqt(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     *why = "not an SQ-Tracker module (its header and position list do not agree)";
     return -1;
   }
-  if (MODULE_AT + n > ZX_STACK_START) {
+  if (MODULE_AT + n > ZX_STACK_PAGE) {
     *why = "SQ-Tracker module of " + std::to_string(n) + " bytes: too long to end before #FF00 at #C510";
     return -1;
   }

@@ -143,7 +143,7 @@ uint8_t Read(StpPlayer* t, uint32_t address) {
       const uint16_t word = NOTE_TABLE[(address - NOTE_TABLE_AT) / 2];
       return static_cast<uint8_t>((address - NOTE_TABLE_AT) % 2 ? word >> 8 : word);
     }
-  } else if (address < ZX_STACK_START) {
+  } else if (address < ZX_STACK_PAGE) {
     return t->Memory[address];
   }
   if (!t->Fault) t->Fault = "the player reads its own code or stack (a pointer runs outside the module)";
@@ -325,7 +325,7 @@ int32_t ReadStp(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     return -1;
   }
   StpPlayer t;
-  t.Module = PLAYER_END + n <= ZX_STACK_START ? PLAYER_END : LOW_LOAD;
+  t.Module = PLAYER_END + n <= ZX_STACK_PAGE ? PLAYER_END : LOW_LOAD;
   if (t.Module == LOW_LOAD && LOW_LOAD + n > PLAYER_START) {
     *why = "Sound Tracker Pro module of " + std::to_string(n) + " bytes: too long for the player's memory";
     return -1;
