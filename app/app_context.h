@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one application-wide record. Start-up clears it and each subsystem's configuration step
 // fills its group. Each lower subsystem declares the accessor of its own group beside the
 // group's record (Heaps(), Chip(), Stream(), Dump(), Levels()); they are defined once, in

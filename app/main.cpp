@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tonewell: plays the register dump "music\dump.txt" of the working directory in a loop and
 // shows its position, three level bars and a volume slider until the window is closed.
 #include "app/player.h"

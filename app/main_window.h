@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: the position in the dump, three level bars and the volume slider.
 #pragma once
 #include <cstdint>

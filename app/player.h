@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The player's whole life: start-up, the event loop, shutdown.
 #pragma once
 #include <cstdint>

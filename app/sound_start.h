@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The player's start-up as far as its sound depends on it: the one home of those steps, used by
 // the player itself and by programs that play or render a dump without the window (the offline
 // renderer, tests, benchmarks).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The audio stream: a ring of BlockCount blocks that the device plays in a loop, refilled by a
 // pump thread that renders every block the device has finished playing. It makes sound only
 // through four callbacks; a tick comes after every SamplesPerTick rendered frames.

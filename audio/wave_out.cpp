@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Chooses the wave-output backend and fills the operations a backend lacks.
 #include "audio/wave_out.h"
 

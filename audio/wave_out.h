@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The wave-output device layer: one looping PCM buffer played by the default output device.
 // Each backend fills a WaveOutOps table in its own file; UseWaveOut makes one table current
 // and gives every operation it lacks a no-op default, so callers never test for null.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SDL2 wave-output backend. SDL pulls audio through a callback on its own thread; the
 // callback copies from the looping ring at a play cursor and counts the bytes it has handed
 // over, which is the play position the pump polls. The device buffer is small (SDL_DEVICE_FRAMES)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SDL2 wave-output backend (SdlWaveOut, declared in wave_out.h): what it tells beyond the
 // device operations, for tests and measurements.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The virtual wave-output device: records what it is asked to do and plays nothing.
 #include "audio/wave_out_virtual.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A wave-output device without sound, for tests: its play position moves only when a test moves
 // it, and a test can make open, prepare, write or the position query fail, or the device vanish
 // and come back. UseWaveOut(

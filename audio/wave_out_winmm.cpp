@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The wave-output device layer over the Windows multimedia API: the default output device
 // (WAVE_MAPPER) opened without notifications, one WAVEHDR describing the looping ring, and
 // the play position in bytes. A WaveDevice* is the HWAVEOUT itself; the WAVEHDR lives in a

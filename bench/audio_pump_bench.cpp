@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the audio pump costs: CPU seconds of the pump thread per second of audio played, with the
 // real chip playing the bundled dump.
 //

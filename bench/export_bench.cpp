@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Exporting the 10-minute YM6 (make_bench_tune.py) in-process: the render alone, written as raw
 // frames, against the render encoded to FLAC, Ogg Vorbis, Opus and MP3 through libsndfile, each
 // into a temporary file. What a user did before the encoders (tonewell-render to WAVE, then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Converting a 10-minute YM6 (30000 frames, LHA -lh5- packed; written by make_bench_tune.py at
 // build time) in-process: unpack, read, convert to 50 Hz dump frames, write the dump text, and
 // load that text into the RegisterDump as tonewell-render does.

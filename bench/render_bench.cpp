@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Throughput of the renderer through the stream's block routine, and of the dump loader.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Where the installed files go, decided once for the programs (tonewell-play finds the demo
 # tune relative to its own folder) and for the install rules in packaging/.
 #   Linux and other POSIX systems: GNUInstallDirs, bin/ and share/tonewell/dump.txt.

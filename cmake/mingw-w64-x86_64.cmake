@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross build for 64-bit Windows with Debian's MinGW-w64, posix-threads variant (std::thread
 # over winpthreads). The runtimes (libgcc, libstdc++, winpthread) are linked statically so
 # that each .exe runs on its own. Programs built here are run through Wine (tests included).

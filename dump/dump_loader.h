@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The register dump: one text line per 50 Hz frame, fourteen hex fields R0..R13, loaded whole
 // at start-up into RegisterDump (row r = register group r, one column per frame).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "dump/frame_sequencer.h"
 
 #include "dump/dump_loader.h"

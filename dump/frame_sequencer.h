@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The frame sequencer: plays the RegisterDump into the chip, one frame per tick, looping.
 #pragma once
 #include <atomic>

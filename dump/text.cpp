@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "dump/text.h"
 
 std::string TrimSpaces(std::string_view text) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text operations for the dump parser and the status texts. A text is a string of 8-bit codes
 // 1..255; an empty std::string stands for a missing text.
 #pragma once

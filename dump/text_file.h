@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Line reader: an existing file read through a 4096-byte buffer, one byte at a time. Lines end
 // with CR LF, LF, a lone CR or NUL; the last line needs no terminator. Bytes pass unchanged.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The AY machine: RAM image, start-up stub, registers, the interrupt window and the chip ports.
 // An uncontended 3.4944 MHz Z80 with z80ex's instruction and interrupt timings: no memory or
 // I/O contention, no wait states, no NMI, and an FF data bus during interrupt acknowledge.

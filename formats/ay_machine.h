@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The machine an AY file's Z80 code runs on: 64 KiB of RAM, z80ex as the CPU, a 50 Hz
 // interrupt, and the sound chip behind the ZX Spectrum 128's or the Amstrad CPC's ports.
 #pragma once

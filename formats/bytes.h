@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bounded byte reads for the readers: every field is read through these, after a size check.
 #pragma once
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/lh5.h"
 
 #include <lha_decoder.h>

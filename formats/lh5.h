@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // LHA-compressed data through lhasa's raw decoders.
 #pragma once
 #include <cstddef>

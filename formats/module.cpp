@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pass loop every module player shares.
 #include "formats/module.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What every tracker-module player shares: the pass loop that calls a player's play routine
 // once per 50 Hz frame and keeps the registers it leaves, as the dump's frames.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZX Spectrum memory for the compiled players.
 #include "formats/module_block.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the SQ-Tracker and Sound Tracker Pro players share: the ZX Spectrum memory their
 // compiled players run in (64 KiB, zero wherever nothing was loaded). The TurboSound
 // two-module wrapping is undone by TurboSoundFirstModule (module_memory.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The compiled block of the tracker players and the TurboSound wrapper.
 #include "formats/module_memory.h"
 

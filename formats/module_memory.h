@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The compiled block of the ZX Spectrum tracker players (Sound Tracker, ASC Sound Master): the
 // player at #C000, the module right after it, and what a read of any Z80 address gives. Module
 // bytes read as themselves, the player bytes a format hands in (its note table and what

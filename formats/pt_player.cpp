@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The frame routine shared by the Pro Tracker 3 and 2 players. The emulation follows the Z80
 // players' arithmetic (byte and word wrap, 8-bit envelope-offset sum, note clamp by byte sum);
 // it knowingly differs where they would read outside the module: that stops the pass and the

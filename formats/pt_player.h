@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the Pro Tracker 3 and Pro Tracker 2 players share: the per-channel and global state,
 // the frame routine (line timing, position advance, per-channel synthesis, the registers),
 // and reads that never leave the module. Each format adds its header checks and its line

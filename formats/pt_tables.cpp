@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Note and volume tables of the Pro Tracker players.
 #include "formats/pt_tables.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The note and volume tables of the Pro Tracker 3 and 2 players, built the way the players
 // build them at start-up (twelve base periods halved per octave, then a few corrections).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ASC Sound Master v1.x compiled modules, played as the compiled Z80 player plays them (player
 // at #C000, module at #C5F9): one call of its play routine per 50 Hz frame. Kept from the
 // player: accumulating ornament and envelope offsets, the 17-step division of the portamento,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // AY files of the ZXAY/EMUL kind: Z80 code and data ripped from a ZX Spectrum or Amstrad CPC
 // program, with its initialisation and playing routines, per song. The file is checked before
 // anything is used (every pointer is a signed 16-bit offset from its own field), then the song

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // An LHA archive around one music file (how YM files are almost always kept): the first
 // member's header (level 0, 1 or 2), its data unpacked by lhasa and checked against the
 // header's CRC-16, and the member read by the reader its content picks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PSG: a ZX Spectrum / MSX emulator's register log. "PSG" 1A, version, rate, 10 spare bytes,
 // then a byte stream: FF opens a frame, FE n opens 4 x n frames, FD ends, "r v" writes v to
 // register r. Only changed registers are logged, so the register state carries over.

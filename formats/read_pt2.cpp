@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pro Tracker 2 modules, played frame by frame as the universal PT2/PT3 Z80 player plays them
 // (its PT3 3.5 volume table, note table 1). PT2 has no magic text: a module is recognised by
 // the structure of its header and position list.

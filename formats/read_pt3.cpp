@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pro Tracker 3 modules (versions 3.0 to 3.7, also as Vortex Tracker II writes them), played
 // frame by frame as the Vortex Tracker II Z80 player plays them. A TurboSound file (AlCo: two
 // chips in one module; or two modules with a "02TS" footer) gives its first chip, as the

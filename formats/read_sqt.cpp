@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SQ-Tracker (SQT) compiled modules, played as the tracker's compiled Z80 player plays them at
 // #C510 behind its player: addresses compiled for another base are moved there first. The
 // player keeps its three channel blocks as bytes right behind its note table, and notes past the

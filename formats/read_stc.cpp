@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sound Tracker (STC) compiled modules, played as the compiled Z80 player plays them (player at
 // #C000, module at #C43C): one call of its play routine per 50 Hz frame. The player's quirks
 // are kept: c + 1 positions, records found by number with a stride search, the sample's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sound Tracker Pro (STP) modules, played as KSA Software's compiled Z80 player plays them at
 // #C768 behind its player (at #4000 when too long for that place). A module saved by the
 // editor (byte 9 = 0) gets the compiler's table count first. The bytes of the compiled block that

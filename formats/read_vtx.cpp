@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // VTX (Vortex): a little-endian header, strings, and a bare -lh5- stream (no LHA header) of
 // 14 interleaved register planes. New header: "ay"/"ym", year, 5 strings; old header: "AY"/"YM",
 // no year, 2 strings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // YM (StSound): YM2! and YM3! (14 interleaved register planes), YM3b (and a loop frame),
 // YM4! (header, digidrums, strings), YM5! and YM6! (34-byte big-endian header with clock and
 // rate). R13 of 0xFF in the data means no envelope shape write. The effect codes in the free

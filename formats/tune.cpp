@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The readers' table, the conversion to 50 Hz dump frames, and the dump text writer.
 #include "formats/tune.h"
 

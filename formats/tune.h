@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Register music as the AY/YM world collects it (PSG logs, YM2!..YM6!, VTX, LHA archives, and
 // the ZX Spectrum trackers' modules, played by their players), read from a file's bytes into
 // source frames and converted to the player's 50 Hz dump text. The format is recognised from the

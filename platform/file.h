@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Read-only file access and the table of open files that shutdown closes.
 #pragma once
 #include <cstdint>

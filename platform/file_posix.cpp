@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File services over POSIX descriptors.
 #include "platform/file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The table of open files. Only the main thread opens and closes files.
 #include "platform/file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File services over Windows file handles. The path is passed as given: a backslash is the
 // system's own separator, and relative paths start at the working directory.
 #include <windows.h>

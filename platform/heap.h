@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Private heaps: one allocation arena per service, destroyed as a whole.
 // All memory a heap hands out is zero-filled; DestroyPrivateHeap frees every block still held.
 #pragma once

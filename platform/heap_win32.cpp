@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Private heaps over the Windows heap manager: each PrivateHeap is a heap handle; blocks come
 // zero-filled from HeapAlloc and the whole heap goes with HeapDestroy.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The process on Windows: the module instance of the .exe and the process's end.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Thread list and sleeping over the standard library; priorities live in the per-system files.
 #include "platform/thread.h"
 

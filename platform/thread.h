@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Threads, sleeping and timer resolution.
 #pragma once
 #include <cstdint>

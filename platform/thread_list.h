@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The record behind a thread identity, shared by thread.cpp and the per-system priority code.
 #pragma once
 #include <condition_variable>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Thread priority and timer resolution on POSIX systems.
 #include <pthread.h>
 #include <sched.h>

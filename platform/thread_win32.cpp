@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Thread priority and timer resolution on Windows. Threads are std::threads over winpthreads;
 // pthread_gethandle gives the Windows handle behind one.
 #include <windows.h>

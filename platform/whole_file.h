@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole-file input for programs that parse a file as one block of bytes (the music converters).
 #pragma once
 #include <cstdint>

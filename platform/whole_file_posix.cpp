@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole-file input over POSIX descriptors.
 #include "platform/whole_file.h"
 

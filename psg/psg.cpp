@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The sound generator. Where it knowingly differs from the real chip:
 // - Generators run on float phases counted in output samples (one step of 1.0 per sample)
 //   against limits derived at write time, not on integer counters clocked by the chip.

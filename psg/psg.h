@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The emulated AY-3-8910 / YM2149 sound generator: ten register groups, envelope steppers,
 // and the per-sample renderer. There is one chip, App.Chip; every routine works on it.
 #pragma once

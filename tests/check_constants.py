@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """tonewell_constants.py against the C++ sources: each row names the Python constant, the file
 and a pattern whose group is the number there. Exit 1 naming every disagreement."""
 import os

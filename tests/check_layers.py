@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Fails when a source file includes a header of a higher layer.
 
     check_layers.py SOURCE_ROOT

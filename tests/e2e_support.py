@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """What the player's end-to-end tests share: the failure type and the one polling helper, the
 runner (one unittest case per named case, exit 77 when skipped), the private X server with its
 window manager, the tmux session, the reference render through tonewell-render, the search for

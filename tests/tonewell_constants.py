@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The player's numbers that the Python tests need, in one place. check_constants.py holds each
 against the C++ source that defines it (the table there names file and name)."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The containers tonewell-render writes. WAVE and raw frames are written by the renderer itself
 // (their bytes never change); FLAC, Ogg Vorbis, Opus and MP3 go through libsndfile, which the
 // Linux build requires and the Windows build leaves out (there they are refused by name).

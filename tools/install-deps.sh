@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages the project needs that are missing: "play" for building and
 # running the player, "package" for the manual pages, the icon and the Debian and Windows
 # packages (tools/package.sh), "test" for everything ./test runs as well. Needs root for apt-get.

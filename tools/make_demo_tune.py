@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Generate Tonewell's bundled demo tune, music/dump.txt.
 
 The tune is an original three-voice arrangement of the "Ode to Joy" theme

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the two packages of Tonewell and copies them into out/:
 #   out/tonewell_VERSION_amd64.deb    Debian package (CPack; dependencies from dpkg-shlibdeps)
 #   out/tonewell-VERSION-win64.zip    Windows ZIP of the MinGW-w64 cross build

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What tonewell-play needs of the operating system: where its own program file lies, a
 // private temporary folder, and running a program to its end while the signals that ask this
 // process to stop are passed on to it. One file per system: play_process_posix.cpp,

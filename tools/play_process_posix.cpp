@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tonewell-play's process pieces on POSIX: /proc/self/exe, mkdtemp, fork/exec/waitpid, and
 // SIGINT / SIGTERM / SIGHUP passed on to the running child.
 #include <fcntl.h>

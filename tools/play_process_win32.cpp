@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tonewell-play's process pieces on Windows: GetModuleFileNameW, a fresh folder under
 // GetTempPathW, CreateProcessW and a console control handler that asks the running child to
 // close (WM_CLOSE to its windows, or TerminateProcess when it has none).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where tonewell-render writes its output. A regular file, or a path that does not exist yet,
 // is written through a temporary file in the same folder that replaces it only when complete,
 // so a failed render never leaves half a file under OUT's name. Anything else that exists (a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tonewell-convert: turns a PSG, YM, AY or VTX file (LHA-packed or not), or a PT3, PT2, STC,
 // ASC, SQT or STP module, into the player's register dump text.
 //

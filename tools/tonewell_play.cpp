@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tonewell-play: plays a music file with the player, which itself takes no arguments and reads
 // music/dump.txt from its working directory.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tonewell-render: renders a register dump offline, exactly as the player sends it to the
 // device from the first frame after the stream opens, and writes it as a sound file.
 //

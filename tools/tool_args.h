@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The options every command-line tool answers alike: --help and --version on standard output
 // with exit status 0, a bad argument as a one-line reason and the usage on standard error with
 // exit status 2.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The music input shared by tonewell-convert and tonewell-render: a file read whole, its
 // format found from its content, converted to the 50 Hz dump text, with the messages for
 // standard error.

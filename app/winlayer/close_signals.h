@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Signals that ask the program to close (SIGINT, SIGTERM, SIGHUP): the handler only counts the
 // signal and writes a byte to a pipe, so an event loop can wait on the pipe alongside its input
 // and turn each signal into a close request. Installed first thing in main, so that a close

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/winlayer/layer_common.h"
 
 int32_t ClampSliderValue(int32_t value, int32_t minimum, int32_t maximum) {

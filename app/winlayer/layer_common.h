@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pieces every backend of the window layer shares: the numbered-object tables and the event
 // record with its queue of deferred events.
 #pragma once

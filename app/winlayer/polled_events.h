@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The event record and window timers of the backends that wait on file descriptors (the
 // display-less and the terminal layer), with the operations they share. One record serves
 // whichever of them is in use: the layer is chosen once per process.

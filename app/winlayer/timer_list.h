@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Window timers for backends that wait on file descriptors: a list of periodic deadlines.
 #pragma once
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Backend choice and the do-nothing defaults for operations a backend lacks.
 #include "app/winlayer/winlayer.h"
 

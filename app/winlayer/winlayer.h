@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window and control layer: top-level windows and the controls in them are addressed by
 // small numbers of the caller's choosing; input arrives as integer codes from WaitEvent.
 // Every backend (Win32, FLTK, terminal, display-less) fills one WindowLayerOps table in its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A preloaded library for the end-to-end tests: notes, in the file named by TONEWELL_CLOSE_LOG,
 // each close of an SDL audio device and each destruction of an X window, in the order they
 // happen, then passes the call on. The tests read from it that the player closed its sound

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tonewell-label-probe: shows reference labels through the FLTK window layer, so that a test can
 // compare the player's labels pixel for pixel with known texts drawn by the same code on the
 // same X server.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window over a scripted window layer: what it asks the layer to build, the texts it
 // shows, and how its event loop reacts to each event. The expected numbers are written out
 // here rather than taken from the program's constants, so that a wrong constant shows.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """SIGTERM at any moment of the player's life: the player is started and sent SIGTERM a fixed
 time after it began (0, 1, 2, 5, 10, 20 and 50 ms), again and again, and must end every time
 with exit code 0.

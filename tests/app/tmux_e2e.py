@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The player end to end without a display: in a tmux pane (the terminal panel), with its
 output redirected or as a background job (the display-less layer), and with no terminal at
 all. Sound goes to SDL's "disk" driver, whose file is compared tick by tick with

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The player end to end, in a private X server with openbox as the window manager.
 
     x11_e2e.py --player TONEWELL --probe LABEL_PROBE --render TONEWELL_RENDER

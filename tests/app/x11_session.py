@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Runs one program inside a private X server (tests/e2e_support.py's X11Session), optionally
 with a window manager, and exits with the program's exit code:
 

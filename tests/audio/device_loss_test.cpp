@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A device that vanishes while the stream plays, and comes back: the pump closes it, renders
 // nothing while none is open, tries to open one every REOPEN_EVERY_CYCLES cycles, and the new
 // device goes on with the music where the lost one left it. In virtual time on the virtual device.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // End to end through SDL's disk driver, with the device lost and found again. The driver writes
 // into a file on a small tmpfs (mounted in a private mount namespace: run under
 // `unshare -m --propagation private`); when the file system is full the driver's write fails and

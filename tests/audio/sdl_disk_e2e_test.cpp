@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // End to end through SDL's disk driver: the real stream with the real chip plays a dump for a
 // few seconds into a file, which must hold one silent lap and then exactly what tonewell-render
 // makes of the same dump at the same level. The disk driver paces itself in real time, so a

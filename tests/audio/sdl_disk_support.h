@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the SDL disk-driver tests share: reading the driver's file and the offline render that
 // the sound it captured must equal. TONEWELL_RENDER_PATH and TONEWELL_DUMP_PATH come from the
 // build.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Virtual time for the audio stream. The pump's 5 ms sleeps wait until the test moves the clock;
 // the controlling thread's sleeps (the stop's 10 ms waits) move the clock themselves. Every poll
 // cycle therefore runs at an exact virtual millisecond, while the test waits, and the callbacks

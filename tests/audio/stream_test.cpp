@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The audio stream on the virtual device, in virtual time.
 #include <algorithm>
 #include <cstring>

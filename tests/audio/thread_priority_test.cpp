@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pump's priority: a low real-time level (SCHED_FIFO 10, never the top) where the system
 // grants it, else the best nice value the thread may take. Either way the raise is silent and
 // the thread runs on.

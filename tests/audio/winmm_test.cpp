@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The winmm device backend and the stream over it. What a real device does depends on the
 // machine: with no wave output device (waveOutGetNumDevs 0) the open must fail and the stream
 // report 1; with one, the looping ring must play and its byte position move on. Each test says

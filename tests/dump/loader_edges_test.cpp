@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The loader at its edges: files that are not regular files, a load asked to stop, and a file
 // longer than the loader reads. FIFOs and device nodes are POSIX matters: not built for Windows.
 #if !defined(_WIN32)

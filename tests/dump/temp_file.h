@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes bytes to a fresh file under the test temp directory; removed when it goes out of scope.
 #pragma once
 #include <cstdio>

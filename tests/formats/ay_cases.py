@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """tonewell-convert on AY files: the hand-made cases of make_ay.py (whole dumps, summaries,
 notices, songs, --list), damaged files (exit 1, one line, no OUT) and hostile code (ends with
 its frames within the time bound); or, with --shared DIR, the real files of DIR/testdata/ay

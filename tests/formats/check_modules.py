@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Tracker modules through the programs.
 
   check_modules.py real --convert PATH SHARED

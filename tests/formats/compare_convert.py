@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Compares tonewell-convert with the independent model (refmodel_formats.py) byte for byte on
 the generated set (make_tunes.py): every good file with the file's clock, and a selection with
 --clock and --no-rescale; every malformed file must be refused by both, the converter with exit

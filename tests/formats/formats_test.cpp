@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The music readers on files made by make_tunes.py (TONEWELL_TUNES_DIR), the conversion rules
 // on hand-made source frames, the dump text, and a PSG -> dump text -> PSG round trip.
 #include <gtest/gtest.h>

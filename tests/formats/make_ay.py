@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Hand-made AY (ZXAY/EMUL) files: the three worked examples of the format notes, machines that
 reach every start-up and port path, damaged and hostile files. Each good file comes with the
 frames its Z80 code must give (--no-rescale), worked out by hand from what the code does.

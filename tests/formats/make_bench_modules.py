@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes a 10-minute Sound Tracker and ASC Sound Master module (29952 frames at 50 Hz) for the
 benchmark: DIR/ten_minutes.stc and DIR/ten_minutes.asc.
 

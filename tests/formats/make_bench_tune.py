@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes a 10-minute YM6 (30000 frames at 50 Hz, LHA -lh5- packed by jlha) for the benchmark:
 a tune-like block of repeating bars with a moving bass, so it packs the way real YM files do.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes Pro Tracker 3 and 2 test modules with their expected frames, and damaged modules.
 
 Usage: make_pt_modules.py DIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes SQ-Tracker (.sqt) and Sound Tracker Pro (.stp) modules with the frames their players
 give, worked out by hand from the players' rules, and damaged modules they must refuse.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Sound Tracker (STC) and ASC Sound Master (ASC) modules for the format tests, with the frames
 their players give, worked out by hand from the formats' description (frame lines as in the
 dump: R0..R12 and the shape written, FF for none; periods as the player writes them).

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes PSG, YM, VTX and tracker module (make_*_modules.py) test files, their expected source frames, and malformed files.
 
 Usage: make_tunes.py DIR

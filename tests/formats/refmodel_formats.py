@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """A second, independent reading of the music file layouts and the conversion rules, used to
 check tonewell-convert byte for byte. It shares no code with the converter: LHA members are
 unpacked by the jlha tool (jlha-utils, a separate LHA implementation), a bare VTX stream after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SQ-Tracker and Sound Tracker Pro: the modules make_sqt_stp_modules.py writes (frames worked out by
 // hand from the players' rules; the tracker document's worked examples), and recognition: each
 // module by its own reader only, no other format's file or random bytes by these two.

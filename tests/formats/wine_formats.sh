@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Windows build's tonewell-convert.exe and tonewell-render.exe under Wine on the generated
 # music files, tracker modules included, and on the shared folder's real modules: every dump
 # text and every render must equal the build machine's byte for byte (cmp), and every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds arbitrary bytes to the AY reader and its Z80 machine: the song is picked by the last
 // byte (0 the file's first, often beyond the file's songs), and every song's length in a copy of
 // the input is cut to at most 64 frames where the records can be found, so that most inputs

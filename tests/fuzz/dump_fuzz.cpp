@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds arbitrary bytes through the line reader and the dump loader. Besides the sanitizers'
 // checks it asserts that every buffer size reads the same lines, that the loader counts exactly
 // the non-blank lines up to the table's capacity, and that nothing is written past the table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds arbitrary bytes to one music reader (FUZZ_READER, set by the build) and converts what
 // it reads. Besides the sanitizers' checks it asserts the reader's record is consistent (one
 // shape flag per stored frame, never more stored frames than the music has or than the dump

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the Debian package of BUILD_DIR with CPack and checks it on this machine:
 #   - lintian reports no error (its warnings and notes are listed);
 #   - dpkg -i installs it (apt-get install -f brings what it depends on);

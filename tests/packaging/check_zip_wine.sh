@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Unpacks the Windows ZIP and checks it under Wine, in a private X server with openbox:
 #   - tonewell-render.exe --version prints "tonewell-render VERSION", --help exits 0;
 #   - tonewell-play.cmd (no file: the demo tune; with tonewell-convert.exe in the ZIP also a

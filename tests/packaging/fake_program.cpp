@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A stand-in for tonewell and tonewell-convert, so that tonewell-play.exe can be checked
 // under Wine without them. Copied under either name; what it does depends on the name:
 //   tonewell-convert IN OUT: FAKE_CONVERT=fail prints a message and exits 1, else writes

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes small YM5! files for the packaging tests: a steady tune on voice A with an envelope
 on voice C, unpacked or LHA-packed (-lh5-, level-0 header) with Debian's jlha (jlha-utils).
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The installed programs, run from a DESTDIR copy of the installation in a working
 directory with no source tree around:
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows platform backends on the real system calls: private heaps, file services with
 // their sharing rule and one-byte step back, the line reader on top of them, the process
 // handle, the pump thread's priority and the timer resolution.

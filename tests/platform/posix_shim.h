@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // POSIX calls used by the core's test suites that MinGW's C library lacks: mkdtemp, and mkdir
 // with a mode (the mode has no meaning for Windows directories). Force-included into those
 // suites by the Windows cross build only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A freshly configured chip, reset, at full gain.
 #pragma once
 #include <gtest/gtest.h>

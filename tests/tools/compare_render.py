@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Compares tonewell-render with the reference model, byte for byte.
 
 Usage: compare_render.py --render PATH [--keep DIR] [--long]

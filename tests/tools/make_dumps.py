@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes a set of adversarial register dump files into a directory.
 
 Usage: make_dumps.py DIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """tonewell-play FILE end to end (what ./play FILE runs): on a generated LHA-packed YM6, a
 generated PT3 module and song 2 of a hand-made AY file (--song 2), in a private X server with openbox and SDL's disk driver as the sound
 device.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Reference model of Tonewell's sound chip, dump loader and block renderer.
 
 Written in plain Python as an independent second implementation, so that the

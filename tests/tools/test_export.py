@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """tonewell-render's containers, loops and fade, stereo layouts and batch rendering, checked with
 real decoders (flac, sox, opusdec, mpg123, ffprobe) on generated tunes and the demo tune.
 

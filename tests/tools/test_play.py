@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """tonewell-play against a fake converter and a fake player: a copy of the program put beside
 two small shell scripts named tonewell-convert and tonewell, in an installed layout
 (bin/, share/tonewell/dump.txt). Each case checks the exit status, what the player found in

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Self-checks of the reference model against the chip's documented numbers."""
 
 import math

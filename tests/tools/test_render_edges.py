@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """tonewell-render and tonewell-convert at their edges: outputs that are not regular files,
 inputs that are not regular files, and option values that are not plain numbers.
 

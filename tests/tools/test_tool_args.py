@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """--help, --version and bad arguments of the command-line tools, alike for each:
 
     test_tool_args.py NAME=PROGRAM... [unittest args]

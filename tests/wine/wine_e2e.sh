@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The cross build's end-to-end checks under Wine, one CTest test per case, inside the session
 # (Xvfb, openbox, prefix) that wine_session.sh starts as a fixture:
 #   runs_alone      tonewell.exe and tonewell-render.exe import no C or C++ runtime DLL;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by the Wine scripts: the environment of the session that wine_session.sh started in
 # the state folder $TONEWELL_WINE_STATE (its X display, its prefix, the sound device choices).
 : "${TONEWELL_WINE_STATE:?set by the tests of the cross build}"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Wine session of the cross build's tests, as a CTest fixture:
 #   wine_session.sh start STATE   Xvfb, openbox, the Wine prefix (made once) and one wineserver
 #   wine_session.sh stop STATE    ends them

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The FLTK window layer, for X11 desktops. Built when FLTK 1.3 and Xlib are found; the player
 # then prefers it whenever a display opens.
 if(NOT WIN32)

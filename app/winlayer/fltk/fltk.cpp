@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window layer over FLTK 1.3 on an X11 display. Windows are double-buffered FLTK windows,
 // labels are boxes that draw their text as given, sliders are FLTK horizontal sliders. Input
 // reaches WaitEvent through two queues: the deferred events of the shared event record (close

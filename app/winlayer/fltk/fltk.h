@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Look-ups into the FLTK window layer's tables, for code that needs the widgets behind the
 // numbers (the layer's own tests drive and read the widgets through them).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/winlayer/fltk/fltk_placement.h"
 
 #include <FL/Fl.H>

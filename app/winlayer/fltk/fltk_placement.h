@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Window-manager hints and placement of the FLTK layer's top-level windows: the frame's
 // functions and decorations from the window's style bits, and centring on the screen or on the
 // active window, first by the client size and again by the frame once it is known.

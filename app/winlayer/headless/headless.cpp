@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The display-less window layer, for a player run as a service, in a pipe or as a background
 // job: nothing is drawn and no input is read; windows and controls only keep their texts and
 // values; window timers and the close signals SIGINT, SIGTERM and SIGHUP still arrive as

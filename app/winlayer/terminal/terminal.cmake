@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The terminal window layer, over ncurses; built wherever the curses library is found.
 if(NOT WIN32)
   set(CURSES_NEED_NCURSES TRUE)

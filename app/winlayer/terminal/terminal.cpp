@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The terminal window layer: the window shown as a small text panel through ncurses, for a
 // player run in a terminal without a display. Labels show their texts, the slider is a bar
 // moved by keys or the mouse; q, Escape, Ctrl-C, Ctrl-D and the signals SIGINT, SIGTERM and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The terminal window layer's text panel, apart from the terminal itself: how the pixel
 // positions of a window's controls become character cells, what the panel's lines contain,
 // which keys move a slider and where a mouse column puts it. Nothing here touches the

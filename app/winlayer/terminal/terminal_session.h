@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The terminal under the panel: curses started in raw mode and stopped again, and the
 // terminal's modes put back however the program ends: by EndWindowLayer, at exit, or from a
 // handler of the fatal signals. SIGWINCH is turned into a pipe the event wait can watch.

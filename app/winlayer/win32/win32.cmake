@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Win32 window layer: the program's own toolkit over the Windows window system and the
 # common controls. Only on Windows.
 if(WIN32)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Win32 window layer's controls: "Static" labels and "msctls_trackbar32" sliders, each
 // attached to the layer by a control procedure that chains to the control's own, the tables of
 // operations of the two kinds, and the cache of background brushes.

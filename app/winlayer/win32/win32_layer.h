@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Win32 window layer's records, shared by its window, control and tracker files, and the
 // few inner routines that the Windows tests call directly. Everything runs on the main thread
 // except the brush cache, which has its own lock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The moving and sizing tracker of the Win32 window layer. The system's own sizing loop is
 // modal: while the user drags a border, the thread stays inside DefWindowProcA and WaitEvent
 // returns nothing. With full-window dragging switched on, the tracker sizes a resizable window

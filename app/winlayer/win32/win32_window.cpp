@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Win32 window layer: top-level windows, their window procedure, the event wait and the
 // layer's start and end. Controls are in win32_controls.cpp, the sizing tracker in
 // win32_tracker.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The close signals: each one is counted until an event loop takes it, looking does not take
 // it, the wake-up pipe becomes readable, and a signal ignored when the handlers go in stays
 // ignored. Runs only where there are POSIX signals.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pieces every window-layer backend shares: the numbered tables and the queue of deferred
 // events with its duplicate rule.
 #include <gtest/gtest.h>

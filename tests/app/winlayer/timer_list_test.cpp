@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The periodic deadlines behind the window timers of the fd-waiting layers: when the next one
 // is due, how an expiry is taken, and how expiries missed while nobody waited collapse.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The FLTK window layer in-process, on a real (virtual) X server: numbered windows and controls,
 // slider ranges and movements, the deferred events and the window timer. Input is fed through
 // FLTK's own dispatch (Fl::handle), the same path that X events take.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The display-less window layer through the layer's own operations: numbered tables, slider
 // values and clamping, timers as EVENT_TIMER, close signals as EVENT_CLOSE.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The terminal layer's panel without a terminal: pixel-to-cell mapping, the composed lines
 // for the main window, the slider's bar, keys and mouse columns.
 #include <gtest/gtest.h>

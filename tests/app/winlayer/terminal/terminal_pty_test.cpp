@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The terminal layer on a pseudo-terminal. A child process runs the layer with the pty as its
 // controlling terminal, standard input and output, and reports what WaitEvent returns over a
 // pipe; the test types into the pty's master side as a user would, reads what the child

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tonewell-probe: looks at a running player's main window from another process and prints
 // what a person would see, one "key value" line each, for the Wine test script:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Win32 window layer on the real window system (run under Wine in an X server): window
 // geometry and classes, labels and the trackbar, the event wait with its deferred queue, the
 // slider's one-event-per-movement path, Tab focus movement, the brush cache, the sizing tracker
