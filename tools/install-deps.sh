@@ -57,7 +57,7 @@ if { [ "${1:-play}" = test ] || [ "${1:-play}" = package ]; } && [ ! -f "$source
   add_deb_src
   (cd "$source_cache" && "${sudo_cmd[@]}" apt-get source -q lhasa > /dev/null 2>&1)
   # A stable name for whichever version Debian has.
-  unpacked=$(ls -d "$source_cache"/lhasa-*/lib/public 2>/dev/null | sort -V | tail -n 1)
+  unpacked=$(ls -d "$source_cache"/lhasa-*/lib/public 2>/dev/null | sort -V | tail -n 1 || true)
   [ -n "$unpacked" ] && "${sudo_cmd[@]}" ln -sfn "$(dirname "$(dirname "$unpacked")")" "$source_cache/lhasa"
   [ -f "$source_cache/lhasa/lib/public/lha_decoder.h" ] ||
     { echo "install-deps: lhasa sources not found in $source_cache" >&2; exit 1; }
@@ -65,7 +65,7 @@ fi
 if { [ "${1:-play}" = test ] || [ "${1:-play}" = package ]; } && [ ! -f "$source_cache/z80ex/z80ex.c" ]; then
   add_deb_src
   (cd "$source_cache" && "${sudo_cmd[@]}" apt-get source -q z80ex > /dev/null 2>&1) || true
-  unpacked=$(ls -d "$source_cache"/z80ex-*/include 2>/dev/null | sort -V | tail -n 1)
+  unpacked=$(ls -d "$source_cache"/z80ex-*/include 2>/dev/null | sort -V | tail -n 1 || true)
   [ -n "$unpacked" ] && "${sudo_cmd[@]}" ln -sfn "$(dirname "$unpacked")" "$source_cache/z80ex"
   # Not fatal: without them the Windows build refuses AY files (formats/CMakeLists.txt says so).
   [ -f "$source_cache/z80ex/z80ex.c" ] ||
