@@ -1,6 +1,6 @@
 // The SDL2 wave-output backend. SDL pulls audio through a callback on its own thread; the
 // callback copies from the looping ring at a play cursor and counts the bytes it has handed
-// over, which is the play position the pump polls. A sound server is asked to queue
+// over, which is the play position the pump polls. PulseAudio is asked to queue
 // SERVER_LATENCY_MS behind SDL, so that a late wake-up of SDL's thread finds sound still queued.
 // What was handed over but not yet heard when a device is lost is no longer in the ring (the
 // pump has refilled those blocks), so the callback also keeps the last bytes it handed over; the
@@ -117,14 +117,12 @@ uint32_t EnvironmentLatencyMs(const char* driver) {
   return ms > 0 ? static_cast<uint32_t>(ms) : 0;
 }
 
-// Asks the sound servers for SERVER_LATENCY_MS behind SDL unless the user set the variable.
-// Before SDL starts its audio: libpulse and PipeWire read the variables when a stream connects.
-void AskServerLatency(uint32_t rate) {
+// Asks PulseAudio (or pipewire-pulse) for SERVER_LATENCY_MS behind SDL unless the user set the
+// variable. Before SDL starts its audio: libpulse reads it when a stream connects.
+void AskServerLatency() {
   char text[32];
   SDL_snprintf(text, sizeof text, "%d", SERVER_LATENCY_MS);
   SDL_setenv("PULSE_LATENCY_MSEC", text, 0);
-  SDL_snprintf(text, sizeof text, "%u/%u", static_cast<unsigned>(SERVER_LATENCY_MS * rate / 1000), static_cast<unsigned>(rate));
-  SDL_setenv("PIPEWIRE_LATENCY", text, 0);
 }
 
 SDL_AudioFormat SdlFormat(const WaveFormat* format) {
@@ -134,7 +132,7 @@ SDL_AudioFormat SdlFormat(const WaveFormat* format) {
 int32_t SdlOpen(WaveDevice** device, const WaveFormat* format) {
   if (format->FormatTag != WAVE_OUT_PCM || (format->BitsPerSample != 8 && format->BitsPerSample != 16))
     return 1;
-  AskServerLatency(format->SamplesPerSec);
+  AskServerLatency();
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 1;
   WaveDevice* d = new (std::nothrow) WaveDevice();
   if (!d) {
@@ -145,7 +143,8 @@ int32_t SdlOpen(WaveDevice** device, const WaveFormat* format) {
   want.freq = static_cast<int>(format->SamplesPerSec);
   want.format = SdlFormat(format);
   want.channels = static_cast<Uint8>(format->Channels);
-  want.samples = SDL_DEVICE_FRAMES;
+  const char* driver = SDL_GetCurrentAudioDriver();
+  want.samples = driver && std::strcmp(driver, "pipewire") == 0 ? SDL_PIPEWIRE_FRAMES : SDL_DEVICE_FRAMES;
   want.callback = FillDeviceBuffer;
   want.userdata = d;
   // No changes allowed: SDL converts to whatever the system plays, the callback sees our format.
@@ -263,7 +262,8 @@ uint32_t SdlBytesInFlight(const char* driver, int32_t deviceFrames, const WaveFo
       std::strcmp(driver, "alsa") == 0) {
     // The buffer SDL's thread has just filled is written to the server after the callback.
     const uint32_t ms = EnvironmentLatencyMs(driver);
-    if (ms > 0) return ms * format->SamplesPerSec / 1000 * format->BlockAlign + buffer;
+    const uint32_t server = ms * format->SamplesPerSec / 1000 * format->BlockAlign;
+    return server + (std::strcmp(driver, "pipewire") == 0 ? 2 * buffer : buffer);
   }
   return buffer;
 }

@@ -21,14 +21,18 @@ SdlWaveOutTally LastSdlWaveOutTally();
 
 // Frames per device buffer asked of SDL: what its feeding thread copies per wake-up.
 constexpr int32_t SDL_DEVICE_FRAMES = 512;
-// What a sound server is asked to hold behind SDL, in ms, unless the user chose otherwise
-// (PULSE_LATENCY_MSEC for PulseAudio and pipewire-pulse, PIPEWIRE_LATENCY for PipeWire). Left to
-// SDL's request (one device buffer) PulseAudio settles on about 3 ms, and one late wake-up of
-// SDL's thread is a gap; with this much queued no gap was heard under two cores of CPU load.
-constexpr int32_t SERVER_LATENCY_MS = 60;
+// The same through SDL's PipeWire driver, which takes it as the stream's latency (one graph
+// cycle), and a PIPEWIRE_LATENCY above SDL's buffer left the stream silent.
+constexpr int32_t SDL_PIPEWIRE_FRAMES = 2048;
+// What PulseAudio (or pipewire-pulse) is asked to hold behind SDL, in ms, unless the user set
+// PULSE_LATENCY_MSEC. Left to SDL's request (one device buffer) PulseAudio settles on about 3 ms,
+// and one late wake-up of SDL's thread is a gap. Asked for 60 ms PulseAudio queued 31-38 ms, and
+// a busy machine still made an occasional gap on PulseAudio and pipewire-pulse; 100 ms made none.
+constexpr int32_t SERVER_LATENCY_MS = 100;
 
 // Bytes copied to SDL but not yet heard, as the play position assumes them, for SDL's audio
 // driver `driver` (null: none) with deviceFrames frames per device buffer in format: none for
 // "disk" and "dummy", the server's latency (from the environment) and one device buffer for
-// "pulseaudio", "pipewire" and "alsa" (whose default may be the pulse plugin), else one buffer.
+// "pulseaudio", "pipewire" and "alsa" (whose default may be the pulse plugin), else one buffer;
+// PipeWire plays one buffer while SDL fills the next, so one more there.
 uint32_t SdlBytesInFlight(const char* driver, int32_t deviceFrames, const WaveFormat* format);
