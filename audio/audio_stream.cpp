@@ -146,6 +146,7 @@ void FillRingHeader() {
   s.RingHeader.Flags = WAVE_OUT_BEGIN_LOOP | WAVE_OUT_END_LOOP;
   s.RingHeader.Loops = 0xFFFFFFFFu;
   s.RingHeader.Next = nullptr;
+  s.RingHeader.BlockLength = static_cast<uint32_t>(s.BlockFrames * s.FrameBytes);
 }
 
 void CloseDevice(const WaveOutOps* device) {

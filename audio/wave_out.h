@@ -36,6 +36,7 @@ struct WaveHeader {
   WaveHeader* Next;
   uintptr_t Reserved;
   void* Native;             // the backend's own header, if it needs one
+  uint32_t BlockLength;     // bytes per block the writer refills (a divisor of BufferLength), 0: none
 };
 
 struct WaveOutOps {

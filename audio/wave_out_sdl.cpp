@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The SDL2 wave-output backend. SDL pulls audio through a callback on its own thread; the
 // callback copies from the looping ring at a play cursor and counts the bytes it has handed
-// over, which is the play position the pump polls. The device buffer is small (SDL_DEVICE_FRAMES)
-// so that the ring's lead is most of the latency.
+// over, which is the play position the pump polls. PulseAudio is asked to queue
+// SERVER_LATENCY_MS behind SDL, so that a late wake-up of SDL's thread finds sound still queued.
+// What was handed over but not yet heard when a device is lost is no longer in the ring (the
+// pump has refilled those blocks), so the callback also keeps the last bytes it handed over; the
+// next device plays them first, from the block that was being heard up to the block the ring
+// resumes at, and nothing is skipped.
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -28,11 +34,36 @@ struct WaveDevice {
   std::atomic<uint64_t> SilentAfter;
   std::atomic<int32_t> Callbacks;
   std::atomic<uint32_t> PumpMark;   // stored by every position query, loaded by the callback
+  uint32_t InFlight;                // bytes assumed handed over but not yet heard; set at the open
+  uint32_t BlockLength;             // the ring's block, from the header
+  uint32_t PrefixAt, PrefixLength;  // the SDL thread's: resume bytes played before the ring
+  bool Lost;                        // the pump's: a position query found the device gone
 };
 
 namespace {
 
 SdlWaveOutTally LastTally;
+
+// The last bytes handed over, oldest overwritten: more than a server's queue, a block and the
+// pump's poll. Then what the next device plays before its ring. One device at a time is open;
+// the history is written by SDL's thread and read at the close, after that thread has ended.
+constexpr uint32_t HistoryBytes = 1u << 16;
+unsigned char History[HistoryBytes];
+uint32_t HistoryEnd;                 // ring bytes appended since the write: the played count
+unsigned char Resume[HistoryBytes];
+uint32_t ResumeLength;
+const char* ResumeRing;              // the ring the resume bytes lead into
+
+void Remember(const Uint8* bytes, uint32_t length) {
+  while (length > 0) {
+    const uint32_t at = HistoryEnd % HistoryBytes;
+    const uint32_t run = length < HistoryBytes - at ? length : HistoryBytes - at;
+    std::memcpy(History + at, bytes, run);
+    HistoryEnd += run;
+    bytes += run;
+    length -= run;
+  }
+}
 
 // SDL's thread: hand over len bytes of the ring from the cursor, wrapping at its end.
 void SDLCALL FillDeviceBuffer(void* user, Uint8* stream, int len) {
@@ -49,6 +80,15 @@ void SDLCALL FillDeviceBuffer(void* user, Uint8* stream, int len) {
   // orders those renders before this copy.
   d->PumpMark.load(std::memory_order_acquire);
   uint32_t left = static_cast<uint32_t>(len);
+  if (d->PrefixAt < d->PrefixLength) {  // not counted in the play position
+    const uint32_t run = std::min(left, d->PrefixLength - d->PrefixAt);
+    std::memcpy(stream, Resume + d->PrefixAt, run);
+    d->PrefixAt += run;
+    stream += run;
+    left -= run;
+  }
+  Uint8* const fromRing = stream;
+  const uint32_t ringBytes = left;
   while (left > 0) {
     uint32_t run = d->RingLength - d->Cursor;
     if (run > left) run = left;
@@ -58,8 +98,32 @@ void SDLCALL FillDeviceBuffer(void* user, Uint8* stream, int len) {
     d->Cursor += run;
     if (d->Cursor == d->RingLength) d->Cursor = 0;
   }
-  d->Played.store(d->Played.load(std::memory_order_relaxed) + static_cast<uint32_t>(len), std::memory_order_release);
+  Remember(fromRing, ringBytes);
+  d->Played.store(d->Played.load(std::memory_order_relaxed) + ringBytes, std::memory_order_release);
   d->Callbacks.fetch_add(1, std::memory_order_relaxed);
+}
+
+// The server latency in ms the environment asks of libpulse or PipeWire, 0 when none.
+uint32_t EnvironmentLatencyMs(const char* driver) {
+  if (std::strcmp(driver, "pipewire") == 0) {
+    // PIPEWIRE_LATENCY is "frames/rate".
+    const char* text = SDL_getenv("PIPEWIRE_LATENCY");
+    const char* slash = text ? std::strchr(text, '/') : nullptr;
+    const long frames = text ? std::strtol(text, nullptr, 10) : 0;
+    const long rate = slash ? std::strtol(slash + 1, nullptr, 10) : 0;
+    return frames > 0 && rate > 0 ? static_cast<uint32_t>(frames * 1000 / rate) : 0;
+  }
+  const char* text = SDL_getenv("PULSE_LATENCY_MSEC");
+  const long ms = text ? std::strtol(text, nullptr, 10) : 0;
+  return ms > 0 ? static_cast<uint32_t>(ms) : 0;
+}
+
+// Asks PulseAudio (or pipewire-pulse) for SERVER_LATENCY_MS behind SDL unless the user set the
+// variable. Before SDL starts its audio: libpulse reads it when a stream connects.
+void AskServerLatency() {
+  char text[32];
+  SDL_snprintf(text, sizeof text, "%d", SERVER_LATENCY_MS);
+  SDL_setenv("PULSE_LATENCY_MSEC", text, 0);
 }
 
 SDL_AudioFormat SdlFormat(const WaveFormat* format) {
@@ -69,6 +133,7 @@ SDL_AudioFormat SdlFormat(const WaveFormat* format) {
 int32_t SdlOpen(WaveDevice** device, const WaveFormat* format) {
   if (format->FormatTag != WAVE_OUT_PCM || (format->BitsPerSample != 8 && format->BitsPerSample != 16))
     return 1;
+  AskServerLatency();
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 1;
   WaveDevice* d = new (std::nothrow) WaveDevice();
   if (!d) {
@@ -79,7 +144,8 @@ int32_t SdlOpen(WaveDevice** device, const WaveFormat* format) {
   want.freq = static_cast<int>(format->SamplesPerSec);
   want.format = SdlFormat(format);
   want.channels = static_cast<Uint8>(format->Channels);
-  want.samples = SDL_DEVICE_FRAMES;
+  const char* driver = SDL_GetCurrentAudioDriver();
+  want.samples = driver && std::strcmp(driver, "pipewire") == 0 ? SDL_PIPEWIRE_FRAMES : SDL_DEVICE_FRAMES;
   want.callback = FillDeviceBuffer;
   want.userdata = d;
   // No changes allowed: SDL converts to whatever the system plays, the callback sees our format.
@@ -90,6 +156,7 @@ int32_t SdlOpen(WaveDevice** device, const WaveFormat* format) {
     return 1;
   }
   d->Silence = d->Granted.silence;
+  d->InFlight = SdlBytesInFlight(SDL_GetCurrentAudioDriver(), d->Granted.samples, format);
   // Run from now on, handing over silence until the write, so that the write starts the ring
   // at once and the silence before it is counted.
   SDL_PauseAudioDevice(d->Id, 0);
@@ -108,6 +175,13 @@ int32_t SdlWrite(WaveDevice* d, WaveHeader* header) {
   d->RingLength = header->BufferLength;
   d->Cursor = 0;
   d->Played.store(0, std::memory_order_relaxed);
+  d->BlockLength = header->BlockLength;
+  // The bytes saved at the loss of the device before, if they lead into this ring.
+  d->PrefixAt = 0;
+  d->PrefixLength = ResumeRing == header->Data ? ResumeLength : 0;
+  ResumeLength = 0;
+  ResumeRing = nullptr;
+  HistoryEnd = 0;
   d->Started.store(1, std::memory_order_release);
   SDL_UnlockAudioDevice(d->Id);
   SDL_PauseAudioDevice(d->Id, 0);
@@ -122,7 +196,10 @@ int32_t SdlWrite(WaveDevice* d, WaveHeader* header) {
 // other thread could stand in for the pump's.
 int32_t SdlPosition(WaveDevice* d, uint32_t* bytes) {
   if (!d) return 1;
-  if (SDL_GetAudioDeviceStatus(d->Id) == SDL_AUDIO_STOPPED) return WAVE_OUT_DEVICE_LOST;
+  if (SDL_GetAudioDeviceStatus(d->Id) == SDL_AUDIO_STOPPED) {
+    d->Lost = true;
+    return WAVE_OUT_DEVICE_LOST;
+  }
   const uint32_t played = d->Played.load(std::memory_order_acquire);
   d->PumpMark.store(played, std::memory_order_release);
   *bytes = played;
@@ -141,9 +218,28 @@ int32_t SdlReset(WaveDevice* d) {
 
 int32_t SdlUnprepare(WaveDevice*, WaveHeader*) { return 0; }
 
+// After a loss, with SDL's thread ended: the stream turns its ring so that the block holding the
+// pump's last position comes first. Saves what was handed over from the start of the block the
+// listener was in (InFlight before the last byte handed over) up to that block, for the next
+// device to play first. Ring bytes and history bytes end together, the prefix counted apart.
+void SaveResume(WaveDevice* d) {
+  const uint32_t played = d->Played.load();
+  const uint32_t mark = d->PumpMark.load();
+  if (!d->BlockLength || played < d->InFlight || mark > played) return;
+  const uint32_t resumeAt = mark - mark % d->BlockLength;
+  uint32_t heard = played - d->InFlight;
+  heard -= heard % d->BlockLength;
+  if (heard >= resumeAt || played - heard > HistoryBytes) return;
+  ResumeLength = resumeAt - heard;
+  const uint32_t from = HistoryEnd - (played - heard);
+  for (uint32_t n = 0; n < ResumeLength; ++n) Resume[n] = History[(from + n) % HistoryBytes];
+  ResumeRing = d->Ring;
+}
+
 int32_t SdlClose(WaveDevice* d) {
   if (!d) return 0;
   SDL_CloseAudioDevice(d->Id);  // returns after SDL's thread has ended
+  if (d->Lost) SaveResume(d);
   SdlWaveOutTally tally{};
   tally.SilentBytesBeforeWrite = d->SilentBefore.load();
   tally.SilentBytesAfterReset = d->SilentAfter.load();
@@ -159,6 +255,19 @@ int32_t SdlClose(WaveDevice* d) {
 }
 
 }  // namespace
+
+uint32_t SdlBytesInFlight(const char* driver, int32_t deviceFrames, const WaveFormat* format) {
+  const uint32_t buffer = static_cast<uint32_t>(deviceFrames) * format->BlockAlign;
+  if (!driver || std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0) return 0;
+  if (std::strcmp(driver, "pulseaudio") == 0 || std::strcmp(driver, "pipewire") == 0 ||
+      std::strcmp(driver, "alsa") == 0) {
+    // The buffer SDL's thread has just filled is written to the server after the callback.
+    const uint32_t ms = EnvironmentLatencyMs(driver);
+    const uint32_t server = ms * format->SamplesPerSec / 1000 * format->BlockAlign;
+    return server + (std::strcmp(driver, "pipewire") == 0 ? 2 * buffer : buffer);
+  }
+  return buffer;
+}
 
 const WaveOutOps SdlWaveOut = {"sdl2", SdlOpen, SdlPrepare, SdlWrite, SdlPosition, SdlReset, SdlUnprepare, SdlClose};
 

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "audio/wave_out.h"
+
 // What one device did from its open to its close. Besides these bytes SDL may play silence of
 // its own before the first callback (SDL opens a device paused; the open resumes it at once).
 struct SdlWaveOutTally {
@@ -18,5 +20,20 @@ struct SdlWaveOutTally {
 // The tally of the device closed last; all zero before the first close.
 SdlWaveOutTally LastSdlWaveOutTally();
 
-// Frames per device buffer asked of SDL. Small, so that the device adds little to the ring's lead.
+// Frames per device buffer asked of SDL: what its feeding thread copies per wake-up.
 constexpr int32_t SDL_DEVICE_FRAMES = 512;
+// The same through SDL's PipeWire driver, which takes it as the stream's latency (one graph
+// cycle), and a PIPEWIRE_LATENCY above SDL's buffer left the stream silent.
+constexpr int32_t SDL_PIPEWIRE_FRAMES = 2048;
+// What PulseAudio (or pipewire-pulse) is asked to hold behind SDL, in ms, unless the user set
+// PULSE_LATENCY_MSEC. Left to SDL's request (one device buffer) PulseAudio settles on about 3 ms,
+// and one late wake-up of SDL's thread is a gap. Asked for 60 ms PulseAudio queued 31-38 ms, and
+// a busy machine still made an occasional gap on PulseAudio and pipewire-pulse; 100 ms made none.
+constexpr int32_t SERVER_LATENCY_MS = 100;
+
+// Bytes copied to SDL but not yet heard, as the play position assumes them, for SDL's audio
+// driver `driver` (null: none) with deviceFrames frames per device buffer in format: none for
+// "disk" and "dummy", the server's latency (from the environment) and one device buffer for
+// "pulseaudio", "pipewire" and "alsa" (whose default may be the pulse plugin), else one buffer;
+// PipeWire plays one buffer while SDL fills the next, so one more there.
+uint32_t SdlBytesInFlight(const char* driver, int32_t deviceFrames, const WaveFormat* format);

@@ -13,7 +13,10 @@ play_packages=(cmake ninja-build g++ pkg-config libsdl2-dev libfltk1.3-dev libnc
 test_packages=(python3 libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
                xvfb xauth openbox xdotool x11-utils wmctrl fonts-dejavu-extra imagemagick tmux sox
                g++-mingw-w64-x86-64-posix wine64 wine jlha-utils lhasa dpkg-dev xz-utils
-               xfwm4 icewm dbus-daemon unzip)
+               xfwm4 icewm dbus-daemon unzip
+               pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber libasound2-plugins stress-ng)
+# The sound-server tests start PulseAudio and PipeWire themselves; pipewire-alsa is left out on
+# purpose (it conflicts with pulseaudio), ALSA reaches them through libasound2-plugins' pulse plugin.
 # Manual pages (scdoc), the 48 px icon (rsvg-convert), the .deb (dpkg-shlibdeps, fakeroot,
 # lintian) and the ZIP; the packaging tests also check the desktop entry and the MIME types
 # (desktop-file-validate, update-mime-database, xdg-mime with File::MimeInfo's mimetype),
