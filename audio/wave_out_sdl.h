@@ -23,8 +23,10 @@ SdlWaveOutTally LastSdlWaveOutTally();
 // Frames per device buffer asked of SDL: what its feeding thread copies per wake-up.
 constexpr int32_t SDL_DEVICE_FRAMES = 512;
 // The same through SDL's PipeWire driver, which takes it as the stream's latency (one graph
-// cycle), and a PIPEWIRE_LATENCY above SDL's buffer left the stream silent.
-constexpr int32_t SDL_PIPEWIRE_FRAMES = 2048;
+// cycle), and a PIPEWIRE_LATENCY above SDL's buffer left the stream silent. 2048 frames still
+// made a gap now and then on a busy machine; 4096 (93 ms) made none in six runs, three of them
+// under two cores of CPU load.
+constexpr int32_t SDL_PIPEWIRE_FRAMES = 4096;
 // What PulseAudio (or pipewire-pulse) is asked to hold behind SDL, in ms, unless the user set
 // PULSE_LATENCY_MSEC. Left to SDL's request (one device buffer) PulseAudio settles on about 3 ms,
 // and one late wake-up of SDL's thread is a gap. Asked for 60 ms PulseAudio queued 31-38 ms, and
