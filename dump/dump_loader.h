@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string_view>
 
-constexpr int32_t DumpRowCount = 11;      // groups 0..9, and one row that is never used
-constexpr int32_t MaxDumpFrames = 32787;  // columns; FrameCount never exceeds it
+#include "psg/chip_registers.h"
+
+constexpr int32_t DumpRowCount = GROUP_COUNT + 1;  // the chip's groups, and one row that is never used
 constexpr int32_t LoadDelayMs = 30;       // pause before the load starts
 // Bytes read at most. A full table of well-formed lines ("3C 01 ... FF" and CR LF, 44 bytes)
 // is 32787 x 44 = 1.4 MiB; 8 MiB leaves more than five times that for blank lines, wider

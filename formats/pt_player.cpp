@@ -16,9 +16,6 @@ constexpr uint8_t Pt3Builtin[57] = {
     0x90, 0x96, 0xA0, 0xAA, 0xB4, 0xBE, 0x0F, 0xC0, 0x78, 0x88, 0x80, 0x90, 0x98, 0xA0, 0xB0, 0xA8, 0xE0, 0xB0, 0xE8};
 constexpr uint8_t Pt2Ornament[3] = {0x01, 0x00, 0x00};
 
-// Registers named once.
-enum : int32_t { R0, R1, R2, R3, R4, R5, R6, R7, R8, R9, R10, R11, R12, R13 };
-
 const char* const ChannelName[3] = {"A", "B", "C"};
 
 void Fail(PtModule* m, const std::string& why) {
@@ -267,12 +264,12 @@ int32_t RunPtPass(PtModule* m, SourceTune* tune, std::string* why) {
   m->Pending.reserve(64);
   RunModulePass(m, PlayPtFrame, tune);
   if (m->Failed) {
-    if (m->FailFrame < MAX_FRAMES) {
+    if (m->FailFrame < MaxDumpFrames) {
       *why = m->Why;
       return -1;
     }
     // Only the call after the last kept frame read outside: the dump is whole, and cut.
-    tune->Notices.push_back("the pass is longer than " + std::to_string(MAX_FRAMES) + " frames: cut there");
+    tune->Notices.push_back("the pass is longer than " + std::to_string(MaxDumpFrames) + " frames: cut there");
   }
   tune->LoopFrame = m->Chips[0].LoopFrame;
   return 0;

@@ -183,19 +183,18 @@ void WaveHeaderBytes(unsigned char header[44], uint32_t dataBytes) {
 // A loaded dump text gets the layout by its rows: tone periods and volumes move whole, the
 // mixer's bits frame by frame (the same rule ApplyLayout follows for a converted tune).
 void LayoutLoadedDump(const uint8_t layout[3]) {
-  constexpr int32_t ROW_TONE = 0, ROW_MIXER = 4, ROW_VOLUME = 5;
   if (layout[0] == 0 && layout[1] == 1 && layout[2] == 2) return;  // the player's own
   int32_t* dump = App.Dump.RegisterDump;
   const std::vector<int32_t> before(dump, dump + DumpRowCount * MaxDumpFrames);
   for (int32_t voice = 0; voice < 3; ++voice)
-    for (int32_t row : {ROW_TONE, ROW_VOLUME})
+    for (int32_t row : {GROUP_TONE_A, GROUP_VOLUME_A})
       std::memcpy(dump + DumpIndex(row + voice, 0), &before[DumpIndex(row + layout[voice], 0)],
                   sizeof(int32_t) * MaxDumpFrames);
   for (int32_t frame = 0; frame < App.Dump.FrameCount; ++frame) {
-    uint8_t r[14] = {};
-    r[7] = static_cast<uint8_t>(before[DumpIndex(ROW_MIXER, frame)]);
+    uint8_t r[SOUND_REGISTERS] = {};
+    r[R7] = static_cast<uint8_t>(before[DumpIndex(GROUP_MIXER, frame)]);
     ApplyLayout(r, layout);
-    dump[DumpIndex(ROW_MIXER, frame)] = (before[DumpIndex(ROW_MIXER, frame)] & ~0x3F) | r[7];
+    dump[DumpIndex(GROUP_MIXER, frame)] = (before[DumpIndex(GROUP_MIXER, frame)] & ~0x3F) | r[R7];
   }
 }
 

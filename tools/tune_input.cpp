@@ -83,8 +83,8 @@ int32_t ConvertTuneBytes(const char* program, const char* path, const std::vecto
                  : tune.DroppedDigidrums                      ? "digidrums"
                                                               : "effects");
   if (dump.Count < dump.FullCount)
-    std::fprintf(stderr, "%s: %s: cut at %d of %lld frames (the player holds %d)\n", program, path, MAX_FRAMES,
-                 static_cast<long long>(dump.FullCount), MAX_FRAMES);
+    std::fprintf(stderr, "%s: %s: cut at %d of %lld frames (the player holds %d)\n", program, path, MaxDumpFrames,
+                 static_cast<long long>(dump.FullCount), MaxDumpFrames);
   return 0;
 }
 
