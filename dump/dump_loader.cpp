@@ -77,7 +77,7 @@ void LoadDumpLines(TextFile* file) {
 int32_t LoadDumpFile(const char* path) {
   TextFile* file = OpenTextFile(path);
   if (!file) return -1;
-  SetTextFileLimit(file, MaxDumpBytes);
+  SetTextFileLimit(file, MAX_DUMP_BYTES);
   LoadDumpLines(file);
   return 0;
 }

@@ -16,12 +16,12 @@ struct YmMagic {
   const char Text[5];
   YmKind Kind;
 };
-constexpr YmMagic Magics[] = {{"YM2!", YM2}, {"YM3!", YM3}, {"YM3b", YM3B}, {"YM4!", YM4}, {"YM5!", YM5},
+constexpr YmMagic MAGICS[] = {{"YM2!", YM2}, {"YM3!", YM3}, {"YM3b", YM3B}, {"YM4!", YM4}, {"YM5!", YM5},
                               {"YM6!", YM6}, {"MIX1", YM_SAMPLES}, {"YMT1", YM_SAMPLES}, {"YMT2", YM_SAMPLES}};
 
 bool FindMagic(const uint8_t* bytes, size_t size, YmKind* kind) {
   if (size < 4) return false;
-  for (const YmMagic& m : Magics)
+  for (const YmMagic& m : MAGICS)
     if (std::memcmp(bytes, m.Text, 4) == 0) {
       *kind = m.Kind;
       return true;

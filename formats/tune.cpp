@@ -98,14 +98,14 @@ int32_t ConvertTune(const SourceTune& tune, const ConvertOptions& options, DumpF
 
 bool ParseLayout(const char* name, uint8_t layout[3]) {
   // Name letters: left, centre, right; chip voices: A left, B right, C centre.
-  constexpr int32_t ChipVoiceOfPlace[3] = {0, 2, 1};
+  constexpr int32_t CHIP_VOICE_OF_PLACE[3] = {0, 2, 1};
   bool seen[3] = {false, false, false};
   int32_t place = 0;
   for (const char* at = name; *at; ++at, ++place) {
     const int32_t voice = (*at | 0x20) - 'a';
     if (place > 2 || voice < 0 || voice > 2 || seen[voice]) return false;
     seen[voice] = true;
-    layout[ChipVoiceOfPlace[place]] = static_cast<uint8_t>(voice);
+    layout[CHIP_VOICE_OF_PLACE[place]] = static_cast<uint8_t>(voice);
   }
   return place == 3;
 }

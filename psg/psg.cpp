@@ -24,14 +24,14 @@ namespace {
 // Envelope phase gain per sample: float32 bits 0x3F80240B, 8397835 / 8388608.
 constexpr float EnvelopeIncrement = 8397835.0f / 8388608.0f;
 
-constexpr float BuiltInVolumes[VOLUME_TABLE_SIZE] = {
+constexpr float BUILT_IN_VOLUMES[VOLUME_TABLE_SIZE] = {
     0,     30,    190,   286,   375,   470,   560,   664,   866,   1130,  1515,
     1803,  2253,  2848,  3351,  3862,  4844,  6058,  7290,  8559,  10474, 12878,
     15297, 17787, 21500, 26172, 30866, 35676, 42664, 50986, 58842, 65535};
 
 // Stepper per shape: 0-3 and 9 decay and hold low, 4-7 and 15 attack then drop low, the rest
 // each have their own.
-constexpr EnvelopeStepperFn StepperOfShape[16] = {
+constexpr EnvelopeStepperFn STEPPER_OF_SHAPE[16] = {
     StepDecayThenLow,  StepDecayThenLow,      StepDecayThenLow,   StepDecayThenLow,
     StepAttackThenLow, StepAttackThenLow,     StepAttackThenLow,  StepAttackThenLow,
     StepSawDown,       StepDecayThenLow,      StepTriangleDownFirst, StepDecayThenHigh,
@@ -72,7 +72,7 @@ int32_t ConfigureChip(int32_t sampleRate) {
 }
 
 int32_t LoadVolumeTable() {
-  for (int32_t i = 0; i < VOLUME_TABLE_SIZE; ++i) Chip().VolumeTable[i] = BuiltInVolumes[i];
+  for (int32_t i = 0; i < VOLUME_TABLE_SIZE; ++i) Chip().VolumeTable[i] = BUILT_IN_VOLUMES[i];
   return 0;
 }
 
@@ -114,7 +114,7 @@ int32_t WriteGroup(int32_t group, int32_t value) {
       c.EnvelopeShape = value & 15;
       c.EnvelopeIndex = (c.EnvelopeShape & 4) ? -1 : 32;
       c.EnvelopeFlag = 0;
-      c.EnvelopeStepper = StepperOfShape[c.EnvelopeShape];
+      c.EnvelopeStepper = STEPPER_OF_SHAPE[c.EnvelopeShape];
       break;
     default:
       break;

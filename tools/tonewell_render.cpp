@@ -56,11 +56,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* PROGRAM = "tonewell-render";
-constexpr float DefaultLevel = 0.85f;
 // WAVE sizes are 32-bit: data may not exceed 2^32 - 1 - 36 bytes.
-constexpr long long MaxFrames = (0xFFFFFFFFLL - 36) / 4;
-constexpr long long MaxLoops = 1000;
-constexpr long long MaxJobs = 256;
+constexpr long long MAX_WAVE_FRAMES = (0xFFFFFFFFLL - 36) / 4;
+constexpr long long MAX_LOOPS = 1000;
+constexpr long long MAX_JOBS = 256;
 
 const ToolHelp Help = {
     PROGRAM, "tonewell-render [options] IN OUT  |  tonewell-render [options] FILE... -o DIR",
@@ -87,7 +86,7 @@ struct RenderSettings {
   long long Frames = -1;              // -1: Loops passes
   long long Loops = 1;
   double FadeSeconds = 0;
-  float Level = DefaultLevel;
+  float Level = START_OUTPUT_LEVEL;
   double Quality = -1;                // -1: the encoder's default
   const ExportFormat* Format = nullptr;  // null: from OUT's name
   ConvertOptions Tune;
@@ -260,8 +259,8 @@ int RenderOne(const RenderSettings& settings, const char* in, const std::string&
   const AudioStream& s = App.Stream;
   long long frames = settings.Frames;
   if (frames < 0) frames = static_cast<long long>(s.SamplesPerTick) * (settings.Loops * App.Dump.FrameCount + 1);
-  if (frames > MaxFrames) {
-    std::fprintf(stderr, "%s: %s: %lld passes are more than %lld frames\n", PROGRAM, in, settings.Loops, MaxFrames);
+  if (frames > MAX_WAVE_FRAMES) {
+    std::fprintf(stderr, "%s: %s: %lld passes are more than %lld frames\n", PROGRAM, in, settings.Loops, MAX_WAVE_FRAMES);
     EndSoundOnly();
     return 1;
   }
@@ -521,12 +520,12 @@ int main(int argc, char** argv) {
       double number = 0;
       bool good = true;
       if (arg == "--frames") {
-        good = ParseCount(value, MaxFrames, "frames", &settings.Frames, &why);
+        good = ParseCount(value, MAX_WAVE_FRAMES, "frames", &settings.Frames, &why);
       } else if (arg == "--loops") {
-        good = ParseCount(value, MaxLoops, "passes", &settings.Loops, &why);
+        good = ParseCount(value, MAX_LOOPS, "passes", &settings.Loops, &why);
         if (good && settings.Loops < 1) good = false, why = "at least 1 pass";
       } else if (arg == "-j") {
-        good = ParseCount(value, MaxJobs, "files at once", &batch.Jobs, &why);
+        good = ParseCount(value, MAX_JOBS, "files at once", &batch.Jobs, &why);
         if (good && batch.Jobs < 1) good = false, why = "at least 1";
       } else if (arg == "--level") {
         good = ParseNumber(value, &number, &why);
