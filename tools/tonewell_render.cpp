@@ -45,6 +45,7 @@
 #include "dump/dump_loader.h"
 #include "dump/frame_sequencer.h"
 #include "platform/heap.h"
+#include "platform/whole_file.h"
 #include "psg/psg.h"
 #include "tools/audio_export.h"
 #include "tools/render_output.h"
@@ -119,15 +120,13 @@ int EndByStopSignal() {
 
 // Decimal digits only: no sign, no blanks, nothing after the number; at most limit.
 bool ParseCount(const char* text, long long limit, const char* unit, long long* count, std::string* why) {
-  if (!*text) return *why = "empty", false;
-  long long value = 0;
-  for (const char* at = text; *at; ++at) {
-    if (*at < '0' || *at > '9') return *why = std::string("not a whole number of ") + unit, false;
-    value = value * 10 + (*at - '0');
-    if (value > limit) return *why = "more than " + std::to_string(limit) + " " + unit, false;
+  switch (ParseDigits(text, limit, count)) {
+    case DIGITS_OK: return true;
+    case DIGITS_EMPTY: return *why = "empty", false;
+    case DIGITS_NOT_DIGIT: return *why = std::string("not a whole number of ") + unit, false;
+    case DIGITS_OVER_LIMIT: break;
   }
-  *count = value;
-  return true;
+  return *why = "more than " + std::to_string(limit) + " " + unit, false;
 }
 
 // A finite decimal number with nothing before or after it.
@@ -148,14 +147,7 @@ bool ParseNumber(const char* text, double* number, std::string* why) {
 std::string DumpProblem(const char* path, int openError) {
   struct stat info;
   if (::stat(path, &info) != 0) return std::strerror(errno);
-  if (S_ISDIR(info.st_mode)) return "is a directory";
-#if !defined(_WIN32)
-  if (S_ISFIFO(info.st_mode)) return "is a FIFO, not a regular file";
-  if (S_ISCHR(info.st_mode)) return "is a character device, not a regular file";
-  if (S_ISBLK(info.st_mode)) return "is a block device, not a regular file";
-  if (S_ISSOCK(info.st_mode)) return "is a socket, not a regular file";
-#endif
-  if (!S_ISREG(info.st_mode)) return "is not a regular file";
+  if (const char* kind = NotRegularFileReason(path)) return kind;
   return std::strerror(openError ? openError : EIO);
 }
 
