@@ -325,8 +325,6 @@ int32_t ReadAsc(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
   p.Shape = NO_SHAPE;
   p.Frame = -1;
   p.LoopFrame = -1;
-  tune->Registers.reserve(static_cast<size_t>(MaxDumpFrames) * SOUND_REGISTERS);  // no regrowth while playing
-  tune->ShapeWritten.reserve(MaxDumpFrames);
   RunModulePass(&p, PlayAscFrame, tune);
   if (!p.Error.empty()) {
     *why = "bad ASC Sound Master module: " + p.Error;

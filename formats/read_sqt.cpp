@@ -408,8 +408,6 @@ int32_t ReadSqt(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
   q.Registers = registers;
   q.ShapeWritten = &written;
   for (int32_t k = 0; k < COLUMNS; ++k) Prefetch(&q);
-  tune->Registers.reserve(static_cast<size_t>(MaxDumpFrames) * SOUND_REGISTERS);  // no copies while the frames grow
-  tune->ShapeWritten.reserve(MaxDumpFrames);
   if (!q.Fault) RunModulePass(&q, PlaySqtFrame, tune);
   if (q.Fault) {
     *why = std::string("SQ-Tracker module refused: ") + q.Fault;

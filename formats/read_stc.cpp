@@ -295,8 +295,6 @@ int32_t ReadStc(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     ch.SamCount = SILENT;
     ch.Ornament = static_cast<uint16_t>(p.Ornaments + 1);  // ornament 0: the first record
   }
-  tune->Registers.reserve(static_cast<size_t>(MaxDumpFrames) * SOUND_REGISTERS);  // no regrowth while playing
-  tune->ShapeWritten.reserve(MaxDumpFrames);
   RunModulePass(&p, PlayStcFrame, tune);
   if (!p.Error.empty()) {
     *why = "bad Sound Tracker module: " + p.Error;

@@ -358,8 +358,6 @@ int32_t ReadStp(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
                          .SamLoop4 = LEFT_LOOP[x], .Att = 0, .Mask = 0x0F, .GlideAcc = 0, .GlideStep = 0};
     if (x != C) t.Staged[x] = t.Live[x];
   }
-  tune->Registers.reserve(static_cast<size_t>(MaxDumpFrames) * SOUND_REGISTERS);  // no copies while the frames grow
-  tune->ShapeWritten.reserve(MaxDumpFrames);
   RunModulePass(&t, PlayStpFrame, tune);
   if (t.Fault) {
     *why = std::string("Sound Tracker Pro module refused: ") + t.Fault;
