@@ -189,7 +189,7 @@ int32_t ReadAy(const uint8_t* bytes, size_t size, SourceTune* tune, std::string*
   if (RunAyMachine(setup.Start, setup.Blocks.data(), setup.Blocks.size(), stored, &frames, why) != 0) return -1;
   tune->Registers = std::move(frames.Registers);
   tune->ShapeWritten = std::move(frames.ShapeWritten);
-  if (frames.Output == AY_CPC) tune->Clock = AY_CPC_CLOCK;
+  if (frames.Output == AY_CPC) tune->Clock = AMSTRAD_CPC_CLOCK_HZ;
   tune->Format = frames.Output == AY_ZX ? "AY (ZX Spectrum)" : frames.Output == AY_CPC ? "AY (Amstrad CPC)" : "AY (no sound-chip output)";
   return 0;
 }

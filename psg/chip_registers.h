@@ -49,5 +49,6 @@ enum : int32_t {
 constexpr int32_t PLAYER_CHIP_CLOCK_HZ = 1750000;  // the chip clock the player renders at
 constexpr int32_t ZX_SPECTRUM_CLOCK_HZ = 1773400;  // the ZX Spectrum 128's chip: PSG logs, modules, AY
 constexpr int32_t ATARI_ST_CLOCK_HZ = 2000000;     // the Atari ST's: YM2!..YM4! carry no clock
+constexpr int32_t AMSTRAD_CPC_CLOCK_HZ = 1000000;  // the Amstrad CPC's: AY files that play through its ports
 
 constexpr int32_t MaxDumpFrames = 32787;  // dump lines (frames) the player holds

@@ -26,7 +26,7 @@ using EnvelopeStepperFn = float (*)();
 constexpr int32_t VOLUME_TABLE_SIZE = 32;
 
 struct PsgChip {
-  int32_t ClockHz;           // 1750000
+  int32_t ClockHz;           // PLAYER_CHIP_CLOCK_HZ
   int32_t ClockDiv8;         // ClockHz / 8 = 218750
   float PeriodStep;          // ClockDiv8 / sample rate: chip cycles of 8 clocks per output sample
   float OutputGain;          // 0..1, set by SetOutputLevel
