@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr float StartOutputLevel = 0.85f;
-
 // The load's stop check: a close signal or a window's close request is waiting. The load then
 // ends with what it has read, and the event loop takes the request at once.
 int32_t CloseWaiting() { return CloseSignalPending() || CloseRequested() ? 1 : 0; }
@@ -37,24 +35,24 @@ void EndWithoutDisplay() {
 void StartPlayer() {
   ClearAppContext();
   App.ModuleInstance = CurrentModuleInstance();
-  App.Heaps.Heap = CreatePrivateHeap(PrivateHeapBytes);
+  App.Heaps.Heap = CreatePrivateHeap(PRIVATE_HEAP_BYTES);
 
   // Runtime services. Text is built in std::string, so its heap only backs the label texts'
   // lifetime; the program loads no libraries, so that service has nothing to hold.
-  App.Heaps.TextHeap = CreatePrivateHeap(TextHeapBytes);
-  App.Heaps.ObjectHeap = CreatePrivateHeap(ObjectHeapBytes);
+  App.Heaps.TextHeap = CreatePrivateHeap(TEXT_HEAP_BYTES);
+  App.Heaps.ObjectHeap = CreatePrivateHeap(OBJECT_HEAP_BYTES);
   StartFileServices();
   SetDisplayLostRoutine(EndWithoutDisplay);
   SelectWindowLayer();
   InitWindowLayer();
   InitControlLayer();
-  App.Heaps.MemoryHeap = CreatePrivateHeap(MemoryHeapBytes);
+  App.Heaps.MemoryHeap = CreatePrivateHeap(MEMORY_HEAP_BYTES);
 
   UseWaveOut(nullptr);
   ConfigureSound();
 
   for (auto& level : App.Levels.ChannelLevels) level.store(0, std::memory_order_relaxed);
-  App.Levels.OutputLevel.store(StartOutputLevel, std::memory_order_relaxed);
+  App.Levels.OutputLevel.store(START_OUTPUT_LEVEL, std::memory_order_relaxed);
   FillLevelBars();
 
   BuildMainWindow();

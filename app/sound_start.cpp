@@ -18,8 +18,8 @@ void ApplyLevel(float level) {
 // The context cleared, the heaps made and the sound configured, as the player's start-up does.
 void ConfigureSoundOnly() {
   ClearAppContext();
-  App.Heaps.Heap = CreatePrivateHeap(PrivateHeapBytes);
-  App.Heaps.MemoryHeap = CreatePrivateHeap(MemoryHeapBytes);
+  App.Heaps.Heap = CreatePrivateHeap(PRIVATE_HEAP_BYTES);
+  App.Heaps.MemoryHeap = CreatePrivateHeap(MEMORY_HEAP_BYTES);
   ConfigureSound();
 }
 

@@ -6,10 +6,10 @@
 #include <cstdint>
 
 // Initial sizes of the process's heaps (hints: every heap grows as needed).
-constexpr int32_t PrivateHeapBytes = 4096;
-constexpr int32_t TextHeapBytes = 4096;
-constexpr int32_t ObjectHeapBytes = 1024;
-constexpr int32_t MemoryHeapBytes = 4096;
+constexpr int32_t PRIVATE_HEAP_BYTES = 4096;
+constexpr int32_t TEXT_HEAP_BYTES = 4096;
+constexpr int32_t OBJECT_HEAP_BYTES = 1024;
+constexpr int32_t MEMORY_HEAP_BYTES = 4096;
 
 // Writes the audio stream's configuration, the chip's for the stream's rate, and the dump
 // group's (heap Heap must exist: the dump table comes from it).

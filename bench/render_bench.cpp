@@ -65,7 +65,7 @@ void BM_DumpLoader(benchmark::State& state) {
     std::fclose(f);
   }
   ClearAppContext();
-  App.Heaps.Heap = CreatePrivateHeap(PrivateHeapBytes);
+  App.Heaps.Heap = CreatePrivateHeap(PRIVATE_HEAP_BYTES);
   ConfigureDump();
   for (auto _ : state) {
     App.Dump.FrameCount = 0;

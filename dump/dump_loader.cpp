@@ -55,18 +55,18 @@ void LoadDumpLines(TextFile* file) {
     const std::string line = TrimSpaces(ReadLine(file));
     if (line.empty()) continue;
     const int32_t f = Dump().FrameCount;
-    std::string_view field[15];  // field[1] .. field[14]
-    SplitFields(line, ' ', field + 1, 14);
-    dump[DumpIndex(0, f)] = HexPair(field[1], field[2]);
-    dump[DumpIndex(1, f)] = HexPair(field[3], field[4]);
-    dump[DumpIndex(2, f)] = HexPair(field[5], field[6]);
-    dump[DumpIndex(3, f)] = HexByte(field[7]);
-    dump[DumpIndex(4, f)] = HexByte(field[8]);
-    dump[DumpIndex(5, f)] = HexByte(field[9]);
-    dump[DumpIndex(6, f)] = HexByte(field[10]);
-    dump[DumpIndex(7, f)] = HexByte(field[11]);
-    dump[DumpIndex(8, f)] = HexPair(field[12], field[13]);
-    dump[DumpIndex(9, f)] = HexByte(field[14]);
+    std::string_view field[SOUND_REGISTERS];  // R0..R13
+    SplitFields(line, ' ', field, SOUND_REGISTERS);
+    dump[DumpIndex(GROUP_TONE_A, f)] = HexPair(field[R0], field[R1]);
+    dump[DumpIndex(GROUP_TONE_B, f)] = HexPair(field[R2], field[R3]);
+    dump[DumpIndex(GROUP_TONE_C, f)] = HexPair(field[R4], field[R5]);
+    dump[DumpIndex(GROUP_NOISE, f)] = HexByte(field[R6]);
+    dump[DumpIndex(GROUP_MIXER, f)] = HexByte(field[R7]);
+    dump[DumpIndex(GROUP_VOLUME_A, f)] = HexByte(field[R8]);
+    dump[DumpIndex(GROUP_VOLUME_B, f)] = HexByte(field[R9]);
+    dump[DumpIndex(GROUP_VOLUME_C, f)] = HexByte(field[R10]);
+    dump[DumpIndex(GROUP_ENVELOPE, f)] = HexPair(field[R11], field[R12]);
+    dump[DumpIndex(GROUP_SHAPE, f)] = HexByte(field[R13]);
     Dump().FrameCount = f + 1;
   }
   CloseTextFile(file);
@@ -77,7 +77,7 @@ void LoadDumpLines(TextFile* file) {
 int32_t LoadDumpFile(const char* path) {
   TextFile* file = OpenTextFile(path);
   if (!file) return -1;
-  SetTextFileLimit(file, MaxDumpBytes);
+  SetTextFileLimit(file, MAX_DUMP_BYTES);
   LoadDumpLines(file);
   return 0;
 }

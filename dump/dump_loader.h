@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <string_view>
 
-constexpr int32_t DumpRowCount = 11;      // groups 0..9, and one row that is never used
-constexpr int32_t MaxDumpFrames = 32787;  // columns; FrameCount never exceeds it
+#include "psg/chip_registers.h"
+
+constexpr int32_t DumpRowCount = GROUP_COUNT + 1;  // the chip's groups, and one row that is never used
 constexpr int32_t LoadDelayMs = 30;       // pause before the load starts
 // Bytes read at most. A full table of well-formed lines ("3C 01 ... FF" and CR LF, 44 bytes)
 // is 32787 x 44 = 1.4 MiB; 8 MiB leaves more than five times that for blank lines, wider
 // spacing and extra fields, and reads from a local disk in well under a second, so a file that
 // never ends (a sparse or growing one) still ends the load soon.
-constexpr int64_t MaxDumpBytes = 8 << 20;
+constexpr int64_t MAX_DUMP_BYTES = 8 << 20;
 
 // Asked between lines whether the load should end (a close was requested): nonzero ends it,
 // and the frames read so far stay loaded. Callable from any thread.
@@ -42,7 +43,7 @@ inline int32_t DumpIndex(int32_t row, int32_t frame) { return row * MaxDumpFrame
 int32_t DumpLoader();
 // Loads path into RegisterDump and FrameCount without the delay: -1 when the file cannot be
 // opened or is no regular file (FrameCount untouched; errno tells why), else 0. Reading ends
-// at MaxDumpFrames frames, after MaxDumpBytes bytes, or when the stop check asks.
+// at MaxDumpFrames frames, after MAX_DUMP_BYTES bytes, or when the stop check asks.
 int32_t LoadDumpFile(const char* path);
 // As LoadDumpFile for dump text held in memory (bytes[0, size)), line by line as from a file.
 // -1 when the text cannot be copied for reading, else 0.

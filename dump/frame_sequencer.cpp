@@ -7,11 +7,11 @@
 int32_t TickCallback() {
   const int32_t f = Dump().FrameIndex.load(std::memory_order_relaxed);
   const int32_t* dump = Dump().RegisterDump;
-  for (int32_t group = 0; group <= 8; ++group) WriteGroup(group, dump[DumpIndex(group, f)]);
-  const int32_t shape = dump[DumpIndex(9, f)];
-  if ((shape & 0xFF) != 0xFF) WriteGroup(9, shape);
+  for (int32_t group = GROUP_TONE_A; group <= GROUP_ENVELOPE; ++group) WriteGroup(group, dump[DumpIndex(group, f)]);
+  const int32_t shape = dump[DumpIndex(GROUP_SHAPE, f)];
+  if ((shape & 0xFF) != 0xFF) WriteGroup(GROUP_SHAPE, shape);
   for (int32_t k = 0; k < 3; ++k)
-    Levels().ChannelLevels[k].store(ReadGroup(5 + k) & 0xF, std::memory_order_relaxed);
+    Levels().ChannelLevels[k].store(ReadGroup(GROUP_VOLUME_A + k) & 0xF, std::memory_order_relaxed);
   SetOutputLevel(Levels().OutputLevel.load(std::memory_order_relaxed));
   const int32_t next = f + 1;
   Dump().FrameIndex.store(next >= Dump().FrameCount ? 0 : next, std::memory_order_relaxed);

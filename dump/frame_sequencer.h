@@ -12,6 +12,7 @@ struct LevelState {
   std::atomic<float> OutputLevel;         // 0..1, written by the slider
 };
 LevelState& Levels();
+constexpr float START_OUTPUT_LEVEL = 0.85f;  // OutputLevel at start-up, and the renderer's default
 
 // Writes frame FrameIndex (groups 0..8, and the shape unless its low byte is 0xFF), records the
 // three channel levels, applies OutputLevel and moves FrameIndex on, back to 0 at FrameCount.

@@ -17,14 +17,11 @@ int32_t RunAyMachine(const AyStart&, const AyBlock*, size_t, int64_t, AyFrames*,
 #include <cstring>
 #include <memory>
 
+#include "psg/chip_registers.h"
+
 namespace {
 
-// The chip's registers as the ports address them.
-enum AyRegister : uint8_t { R0, R1, R2, R3, R4, R5, R6, R7, R8, R9, R10, R11, R12, R13, R14, R15, CHIP_REGISTERS };
 constexpr int32_t NO_REGISTER = -1;
-// Chip widths for reading a register back through the select port.
-constexpr uint8_t ReadMask[CHIP_REGISTERS] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF,
-                                              0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF};
 
 constexpr uint8_t OP_RET = 0xC9, OP_EI = 0xFB, OP_DI = 0xF3, OP_CALL = 0xCD, OP_HALT = 0x76, OP_JR = 0x18;
 constexpr uint8_t OP_ED = 0xED, OP_IM1 = 0x56, OP_IM2 = 0x5E;
@@ -60,7 +57,7 @@ bool IsZxChipPort(uint16_t port) { return (port & ZX_MASK) == ZX_MATCH; }
 Z80EX_BYTE ReadPort(Z80EX_CONTEXT*, Z80EX_WORD port, void* user) {
   const Machine* m = static_cast<Machine*>(user);
   if (IsZxChipPort(port) && (port & ZX_SELECT_BIT) && m->Selected != NO_REGISTER && m->Selected < R14)
-    return m->Chip[m->Selected] & ReadMask[m->Selected];
+    return m->Chip[m->Selected] & REGISTER_MASK[m->Selected];
   return BUS_IDLE;
 }
 
@@ -147,7 +144,7 @@ int32_t RunAyMachine(const AyStart& start, const AyBlock* blocks, size_t blockCo
     return -1;
   }
   SetRegisters(cpu, start);
-  out->Registers.assign(static_cast<size_t>(frames) * 14, 0);
+  out->Registers.assign(static_cast<size_t>(frames) * SOUND_REGISTERS, 0);
   out->ShapeWritten.assign(static_cast<size_t>(frames), 0);
   int64_t t = 0;  // T-states since the start
   for (int64_t k = 0; k < frames; ++k) {
@@ -172,8 +169,8 @@ int32_t RunAyMachine(const AyStart& start, const AyBlock* blocks, size_t blockCo
       }
       t += z80ex_step(cpu);
     }
-    uint8_t* frame = &out->Registers[static_cast<size_t>(k) * 14];
-    std::memcpy(frame, m->Chip, 14);  // R13: the last shape written when ShapeWritten
+    uint8_t* frame = &out->Registers[static_cast<size_t>(k) * SOUND_REGISTERS];
+    std::memcpy(frame, m->Chip, SOUND_REGISTERS);  // R13: the last shape written when ShapeWritten
     out->ShapeWritten[static_cast<size_t>(k)] = m->ShapeWritten ? 1 : 0;
   }
   out->Output = m->Output;

@@ -10,8 +10,6 @@
 constexpr int64_t AY_CPU_CLOCK = 3494400;       // Hz, the Z80
 constexpr int64_t AY_FRAME_TSTATES = 69888;     // T-states between interrupts (1/50 s)
 constexpr int64_t AY_INT_TSTATES = 32;          // T-states the interrupt request is held
-constexpr int64_t AY_ZX_CLOCK = 1773400;        // Hz, the chip of a ZX Spectrum 128
-constexpr int64_t AY_CPC_CLOCK = 1000000;       // Hz, the chip of an Amstrad CPC
 
 // Which ports reached the chip: decided by the first sound-chip OUT of either kind.
 enum AyOutput { AY_NO_CHIP, AY_ZX, AY_CPC };

@@ -6,17 +6,15 @@
 
 #include "formats/tune.h"
 
-constexpr int64_t ZX_CLOCK = PSG_CLOCK;  // Hz, ZX Spectrum 128: every tracker module's chip
-
 // One call of a player's play routine. registers holds R0..R13 as the previous call left
 // them (all 0 before the first); the routine writes the ones it writes and sets
-// *shapeWritten when it wrote R13 (registers[13] then holds the last value written). It
+// *shapeWritten when it wrote R13 (registers[R13] then holds the last value written). It
 // returns false when this call is the one that goes back to the loop position: the pass has
 // ended and this frame is not kept.
 using ModulePlayFrame = bool (*)(void* player, uint8_t* registers, bool* shapeWritten);
 
-// Calls play until the pass ends or MAX_FRAMES frames are kept, and fills tune's Registers,
-// ShapeWritten and FrameCount, with Clock ZX_CLOCK and Rate 50. A pass that has not ended by
+// Calls play until the pass ends or MaxDumpFrames frames are kept, and fills tune's Registers,
+// ShapeWritten and FrameCount, with Clock ZX_SPECTRUM_CLOCK_HZ and Rate 50. A pass that has not ended by
 // then is cut there, with a notice saying so. The player sets LoopFrame, Format, names and
 // Details itself.
 void RunModulePass(void* player, ModulePlayFrame play, SourceTune* tune);

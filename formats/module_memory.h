@@ -11,13 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "psg/chip_registers.h"
+
 constexpr uint16_t ZX_PLAYER_AT = 0xC000;     // every compiled player starts here
 constexpr uint16_t ZX_LOW_MODULE_AT = 0x4000; // where a module too long to follow the player goes
 constexpr uint32_t ZX_STACK_PAGE = 0xFF00;    // #FF00-#FFFF: the stack, never module data
-
-// The chip's registers as the players write them: tone A/B/C fine and coarse, noise, mixer,
-// amplitudes A/B/C, envelope period fine and coarse, envelope shape.
-enum ChipRegister { R0, R1, R2, R3, R4, R5, R6, R7, R8, R9, R10, R11, R12, R13 };
 
 struct ZxBlock {
   std::vector<uint8_t> Image;      // 65536 bytes: what a read of each address gives

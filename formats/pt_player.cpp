@@ -10,14 +10,11 @@
 namespace {
 
 // The PT3 player's built-in object, both the empty sample and the empty ornament.
-constexpr uint8_t Pt3Builtin[57] = {
+constexpr uint8_t PT3_BUILTIN[57] = {
     0x00, 0x01, 0x00, 0x90, 0x0D, 0xD8, 0x69, 0x70, 0x76, 0x7D, 0x85, 0x8D, 0x95, 0x9D, 0xA8, 0xB1, 0xBB, 0x0C, 0xDA,
     0x62, 0x68, 0x6D, 0x75, 0x7B, 0x83, 0x8A, 0x92, 0x9C, 0xA4, 0xAF, 0xB8, 0x0E, 0x08, 0x6A, 0x72, 0x78, 0x7E, 0x86,
     0x90, 0x96, 0xA0, 0xAA, 0xB4, 0xBE, 0x0F, 0xC0, 0x78, 0x88, 0x80, 0x90, 0x98, 0xA0, 0xB0, 0xA8, 0xE0, 0xB0, 0xE8};
-constexpr uint8_t Pt2Ornament[3] = {0x01, 0x00, 0x00};
-
-// Registers named once.
-enum : int32_t { R0, R1, R2, R3, R4, R5, R6, R7, R8, R9, R10, R11, R12, R13 };
+constexpr uint8_t PT2_ORNAMENT[3] = {0x01, 0x00, 0x00};
 
 const char* const ChannelName[3] = {"A", "B", "C"};
 
@@ -43,14 +40,14 @@ uint8_t ObjectByteSlow(PtModule* m, const PtObject& o, uint32_t offset, const ch
                   " runs past the end of the module (" + std::to_string(m->Size) + " bytes)");
       return 0;
     case PT_PT3_BUILTIN:
-      if (offset < sizeof Pt3Builtin) return Pt3Builtin[offset];
+      if (offset < sizeof PT3_BUILTIN) return PT3_BUILTIN[offset];
       Fail(m, std::string("a position command moves the built-in empty ") + kind +
                   " past its bytes (the player would read its own variables)");
       return 0;
     case PT_PT2_ZERO:
       return 0;
     case PT_PT2_ORNAMENT:
-      if (offset < sizeof Pt2Ornament) return Pt2Ornament[offset];
+      if (offset < sizeof PT2_ORNAMENT) return PT2_ORNAMENT[offset];
       Fail(m, "the built-in empty ornament is read past its bytes");
       return 0;
   }
@@ -267,12 +264,12 @@ int32_t RunPtPass(PtModule* m, SourceTune* tune, std::string* why) {
   m->Pending.reserve(64);
   RunModulePass(m, PlayPtFrame, tune);
   if (m->Failed) {
-    if (m->FailFrame < MAX_FRAMES) {
+    if (m->FailFrame < MaxDumpFrames) {
       *why = m->Why;
       return -1;
     }
     // Only the call after the last kept frame read outside: the dump is whole, and cut.
-    tune->Notices.push_back("the pass is longer than " + std::to_string(MAX_FRAMES) + " frames: cut there");
+    tune->Notices.push_back("the pass is longer than " + std::to_string(MaxDumpFrames) + " frames: cut there");
   }
   tune->LoopFrame = m->Chips[0].LoopFrame;
   return 0;

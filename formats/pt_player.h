@@ -60,7 +60,7 @@ struct PtChip {
   PtChip* Partner = nullptr; // the other chip of an AlCo TurboSound module (shares the tempo)
   bool Second = false;
   int64_t LoopFrame = -1;    // first frame that entered the loop position
-  uint8_t Registers[14] = {};
+  uint8_t Registers[SOUND_REGISTERS] = {};
 };
 
 // A format's line decoder: reads one line of channel ch from its stream.

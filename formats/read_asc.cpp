@@ -26,7 +26,7 @@ constexpr uint8_t TEXT_BYTES = 63;  // "ASM COMPILATION OF <title 20> BY <author
 constexpr uint8_t DATA_LEFT = 1, SAMPLE_DONE = 2, SOUNDING = 4, BREAK_LOOP = 8, ENVELOPE = 16, ENVELOPE_TICK = 32,
                   KEEP_SAMPLE = 64, KEEP_ORNAMENT = 128;
 
-constexpr uint16_t NoteTable[NOTES] = {
+constexpr uint16_t NOTE_TABLE[NOTES] = {
     0x0EDC, 0x0E07, 0x0D3E, 0x0C80, 0x0BCC, 0x0B22, 0x0A82, 0x09EC, 0x095C, 0x08D6, 0x0858, 0x07E0, 0x076E, 0x0704,
     0x069F, 0x0640, 0x05E6, 0x0591, 0x0541, 0x04F6, 0x04AE, 0x046B, 0x042C, 0x03F0, 0x03B7, 0x0382, 0x034F, 0x0320,
     0x02F3, 0x02C8, 0x02A1, 0x027B, 0x0257, 0x0236, 0x0216, 0x01F8, 0x01DC, 0x01C1, 0x01A8, 0x0190, 0x0179, 0x0164,
@@ -81,8 +81,8 @@ void Divide(uint16_t m, uint8_t t, uint16_t* quotient, uint8_t* remainder) {
 void Portamento(AscPlayer* p, AscChannel* ch, uint16_t* at, uint16_t start) {
   const uint8_t t = Peek(p, (*at)++);
   const uint8_t next = Peek(p, *at);
-  const uint16_t to = NoteTable[next < NOTES ? next : ch->Note];
-  const uint16_t h = static_cast<uint16_t>(NoteTable[ch->Note] + start);
+  const uint16_t to = NOTE_TABLE[next < NOTES ? next : ch->Note];
+  const uint16_t h = static_cast<uint16_t>(NOTE_TABLE[ch->Note] + start);
   const uint16_t diff = static_cast<uint16_t>(h - to);
   uint16_t q;
   uint8_t r;
@@ -245,7 +245,7 @@ bool PlayAscFrame(void* player, uint8_t* r, bool* shapeWritten) {
     Tick(p, ch);
     if (!(ch->Mix & 8)) r[R6] = ch->NoiseAcc;
     const uint8_t n = ch->CurNote < NOTES ? ch->CurNote : ch->CurNote >= 0x80 ? 0 : NOTES - 1;
-    const uint16_t tone = static_cast<uint16_t>(NoteTable[n] + ch->ToneAcc + ch->Slide);
+    const uint16_t tone = static_cast<uint16_t>(NOTE_TABLE[n] + ch->ToneAcc + ch->Slide);
     r[R0 + 2 * c] = static_cast<uint8_t>(tone & 0xFF);
     r[R1 + 2 * c] = static_cast<uint8_t>((tone >> 8) & 15);
     if (ch->SlideCount != 0) {
@@ -309,8 +309,8 @@ int32_t ReadAsc(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
   }
   uint8_t given[2 * NOTES];
   for (int32_t k = 0; k < NOTES; ++k) {
-    given[2 * k] = static_cast<uint8_t>(NoteTable[k] & 0xFF);
-    given[2 * k + 1] = static_cast<uint8_t>(NoteTable[k] >> 8);
+    given[2 * k] = static_cast<uint8_t>(NOTE_TABLE[k] & 0xFF);
+    given[2 * k + 1] = static_cast<uint8_t>(NOTE_TABLE[k] >> 8);
   }
   AscPlayer p{};
   if (LoadZxBlock(bytes, size, ASC_PLAYER_END, given, sizeof given, ASC_NOTES_AT, &p.Block, why) != 0) return -1;
@@ -325,8 +325,6 @@ int32_t ReadAsc(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
   p.Shape = NO_SHAPE;
   p.Frame = -1;
   p.LoopFrame = -1;
-  tune->Registers.reserve(static_cast<size_t>(MAX_FRAMES) * 14);  // no regrowth while playing
-  tune->ShapeWritten.reserve(MAX_FRAMES);
   RunModulePass(&p, PlayAscFrame, tune);
   if (!p.Error.empty()) {
     *why = "bad ASC Sound Master module: " + p.Error;

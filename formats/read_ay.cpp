@@ -171,7 +171,7 @@ int32_t ReadAy(const uint8_t* bytes, size_t size, SourceTune* tune, std::string*
   }
   tune->Title = tune->Songs[static_cast<size_t>(song - 1)].Name;
   tune->Format = "AY";
-  tune->Clock = AY_ZX_CLOCK;
+  tune->Clock = ZX_SPECTRUM_CLOCK_HZ;
   if (tune->ListOnly) return 0;
   const int64_t data = SongData(f, table, song);
   if (data < 0) {
@@ -184,12 +184,12 @@ int32_t ReadAy(const uint8_t* bytes, size_t size, SourceTune* tune, std::string*
   tune->Details = "song " + std::to_string(song) + " of " + std::to_string(songCount);
   if (setup.Length == 0) tune->Details += ", length unknown (" + std::to_string(UNKNOWN_LENGTH_FRAMES) + " frames taken)";
   tune->Details += ", fade of " + std::to_string(setup.Fade) + " frames not applied";
-  const int64_t stored = tune->FrameCount < MAX_FRAMES ? tune->FrameCount : MAX_FRAMES;
+  const int64_t stored = tune->FrameCount < MaxDumpFrames ? tune->FrameCount : MaxDumpFrames;
   AyFrames frames;
   if (RunAyMachine(setup.Start, setup.Blocks.data(), setup.Blocks.size(), stored, &frames, why) != 0) return -1;
   tune->Registers = std::move(frames.Registers);
   tune->ShapeWritten = std::move(frames.ShapeWritten);
-  if (frames.Output == AY_CPC) tune->Clock = AY_CPC_CLOCK;
+  if (frames.Output == AY_CPC) tune->Clock = AMSTRAD_CPC_CLOCK_HZ;
   tune->Format = frames.Output == AY_ZX ? "AY (ZX Spectrum)" : frames.Output == AY_CPC ? "AY (Amstrad CPC)" : "AY (no sound-chip output)";
   return 0;
 }

@@ -19,7 +19,7 @@ bool DetectPsg(const uint8_t* bytes, size_t size) {
 struct PsgState {
   SourceTune* Tune;
   int64_t Limit;
-  uint8_t Registers[14];
+  uint8_t Registers[SOUND_REGISTERS];
   bool ShapeWritten;
   bool Started;  // an FF or FE has opened frame 0
 };
@@ -28,7 +28,7 @@ struct PsgState {
 void EndFrame(PsgState* s) {
   SourceTune* t = s->Tune;
   if (t->FrameCount < s->Limit) {
-    t->Registers.insert(t->Registers.end(), s->Registers, s->Registers + 14);
+    t->Registers.insert(t->Registers.end(), s->Registers, s->Registers + SOUND_REGISTERS);
     t->ShapeWritten.push_back(s->ShapeWritten ? 1 : 0);
   }
   ++t->FrameCount;
@@ -62,7 +62,7 @@ int32_t ReadPsg(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     return -1;
   }
   tune->Format = "PSG";
-  tune->Clock = PSG_CLOCK;
+  tune->Clock = ZX_SPECTRUM_CLOCK_HZ;
   PsgState s{tune, StoredFrameLimit(tune->Rate), {}, false, false};
   while (at < size) {
     const uint8_t code = bytes[at++];
@@ -75,7 +75,7 @@ int32_t ReadPsg(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     const uint8_t value = bytes[at++];
     if (code == RUN) {
       OpenFrames(&s, 4 * static_cast<int64_t>(value));
-    } else if (code < 14) {
+    } else if (code < SOUND_REGISTERS) {
       s.Registers[code] = value;
       if (code == 13) s.ShapeWritten = true;
     }

@@ -22,7 +22,7 @@ constexpr uint32_t MAX_MODULE = 65536;      // offsets are 16-bit words
 
 // Pattern commands that read parameters or act; the others (0, 6, 7, 10..15) do nothing.
 enum : uint8_t { GLISSANDO = 1, PORTAMENTO = 2, SAMPLE_POS = 3, ORNAMENT_POS = 4, ON_OFF = 5, ENV_SLIDE = 8, TEMPO = 9 };
-constexpr uint16_t ActiveCommands =
+constexpr uint16_t ACTIVE_COMMANDS =
     1 << GLISSANDO | 1 << PORTAMENTO | 1 << SAMPLE_POS | 1 << ORNAMENT_POS | 1 << ON_OFF | 1 << ENV_SLIDE | 1 << TEMPO;
 
 bool DetectPt3(const uint8_t* bytes, size_t size) {
@@ -122,7 +122,7 @@ void DecodePt3(PtModule* m, PtChip* chip, int32_t ch) {
   for (bool lineEnds = false; !lineEnds && !m->Failed;) {
     const uint8_t b = PtStreamByte(m, chip, ch);
     if (b <= 0x0F) {
-      if (ActiveCommands >> b & 1) m->Pending.push_back(b);
+      if (ACTIVE_COMMANDS >> b & 1) m->Pending.push_back(b);
     } else if (b == 0x10) {
       const uint8_t s = PtStreamByte(m, chip, ch);
       c->EnvOn = 0;

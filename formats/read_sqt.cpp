@@ -35,7 +35,6 @@ enum : uint32_t {
 constexpr uint8_t ENVELOPE = 1, ORNAMENT = 2, GLIDE = 4, SILENT = 8, EFFECTS = 16, NEXT_EFFECTS = 32, IN_LINE = 64,
                   REPEAT = 128;
 constexpr uint8_t MIXER_BITS[COLUMNS] = {0x24, 0x12, 0x09};  // tone and noise bits of AY C, B, A
-constexpr uint8_t R_NOISE = 6, R_MIXER = 7, R_LEVEL = 8, R_ENV_LOW = 11, R_SHAPE = 13;
 
 constexpr uint16_t NOTE_TABLE[96] = {
     0x0D5D, 0x0C9C, 0x0BE7, 0x0B3C, 0x0A9B, 0x0A02, 0x0973, 0x08EB, 0x086B, 0x07F2, 0x0780, 0x0714,
@@ -199,8 +198,8 @@ void Effect(SqtPlayer* q, int32_t c, uint8_t e, uint32_t at) {
   }
   if (x >= 8) {
     Field(q, c, FLAGS) |= ENVELOPE;
-    q->Registers[R_SHAPE] = x;
-    q->Registers[R_ENV_LOW] = v;
+    q->Registers[R13] = x;
+    q->Registers[R11] = v;
     *q->ShapeWritten = true;
   } else if (x <= 5) {
     if (!(Field(q, c, FLAGS) & EFFECTS)) return;
@@ -297,14 +296,14 @@ void Synthesis(SqtPlayer* q) {
     tone <<= 1;
     noise <<= 1;
     if (Field(q, c, FLAGS) & SILENT) {
-      r[R_LEVEL + chan] = 0;
+      r[R8 + chan] = 0;
       continue;
     }
     const uint32_t line = Word(q, c, SAM_LINE);
     const uint8_t b0 = Read(q, line), b1 = Read(q, line + 1), b2 = Read(q, line + 2);
     const uint8_t level = b0 & 15, atten = Field(q, c, ATTEN);
-    r[R_LEVEL + chan] = level ? (level >= atten ? level - atten : 0) : (Field(q, c, FLAGS) & ENVELOPE ? 16 : 0);
-    if (b1 & 0x20) r[R_NOISE] = static_cast<uint8_t>(2 * (b0 >> 4) + (b1 >> 7));
+    r[R8 + chan] = level ? (level >= atten ? level - atten : 0) : (Field(q, c, FLAGS) & ENVELOPE ? 16 : 0);
+    if (b1 & 0x20) r[R6] = static_cast<uint8_t>(2 * (b0 >> 4) + (b1 >> 7));
     tone |= (b1 >> 6) & 1;
     noise |= (b1 >> 5) & 1;
     const uint32_t deviation = 256 * (b1 & 15) + b2;
@@ -343,10 +342,10 @@ void Synthesis(SqtPlayer* q) {
       period = (period + acc) & 0xFFFF;
       SetWord(q, c, GLIDE_ACC, acc + Word(q, c, GLIDE_STEP));
     }
-    r[2 * chan] = static_cast<uint8_t>(period);
-    r[2 * chan + 1] = static_cast<uint8_t>(period >> 8);
+    r[R0 + 2 * chan] = static_cast<uint8_t>(period);
+    r[R1 + 2 * chan] = static_cast<uint8_t>(period >> 8);
   }
-  r[R_MIXER] = static_cast<uint8_t>((255 - (8 * noise + tone)) | q->MuteMask);
+  r[R7] = static_cast<uint8_t>((255 - (8 * noise + tone)) | q->MuteMask);
 }
 
 bool PlaySqtFrame(void* player, uint8_t* registers, bool* shapeWritten) {
@@ -404,13 +403,11 @@ int32_t ReadSqt(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     Field(&q, c, CHAN) = static_cast<uint8_t>(2 - c);
   }
   q.Memory[TICK_COUNT] = q.Memory[LINE_COUNT] = 1;
-  uint8_t registers[14] = {};
+  uint8_t registers[SOUND_REGISTERS] = {};
   bool written = false;
   q.Registers = registers;
   q.ShapeWritten = &written;
   for (int32_t k = 0; k < COLUMNS; ++k) Prefetch(&q);
-  tune->Registers.reserve(static_cast<size_t>(MAX_FRAMES) * 14);  // no copies while the frames grow
-  tune->ShapeWritten.reserve(MAX_FRAMES);
   if (!q.Fault) RunModulePass(&q, PlaySqtFrame, tune);
   if (q.Fault) {
     *why = std::string("SQ-Tracker module refused: ") + q.Fault;

@@ -25,7 +25,7 @@ constexpr uint8_t IDLE_C = 0xFD;               // C as the previous call's regis
 constexpr uint8_t AFTER_SAMPLE = 0x63, AFTER_ORNAMENT = 0x21;
 
 // The note table and the bytes after it that notes 96..110 read: the player's last code bytes.
-constexpr uint16_t NoteTable[110] = {
+constexpr uint16_t NOTE_TABLE[110] = {
     0x0EF8, 0x0E10, 0x0D60, 0x0C80, 0x0BD8, 0x0B28, 0x0A88, 0x09F0, 0x0960, 0x08E0, 0x0858, 0x07E0, 0x077C, 0x0708,
     0x06B0, 0x0640, 0x05EC, 0x0594, 0x0544, 0x04F8, 0x04B0, 0x0470, 0x042C, 0x03F0, 0x03BE, 0x0384, 0x0358, 0x0320,
     0x02F6, 0x02CA, 0x02A2, 0x027C, 0x0258, 0x0238, 0x0216, 0x01F8, 0x01DF, 0x01C2, 0x01AC, 0x0190, 0x017B, 0x0165,
@@ -271,8 +271,8 @@ int32_t ReadStc(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
   }
   uint8_t given[2 * 110 + 1];
   for (size_t k = 0; k < 110; ++k) {
-    given[2 * k] = static_cast<uint8_t>(NoteTable[k] & 0xFF);
-    given[2 * k + 1] = static_cast<uint8_t>(NoteTable[k] >> 8);
+    given[2 * k] = static_cast<uint8_t>(NOTE_TABLE[k] & 0xFF);
+    given[2 * k + 1] = static_cast<uint8_t>(NOTE_TABLE[k] >> 8);
   }
   given[220] = PLAYER_LAST_BYTE;
   StcPlayer p{};
@@ -295,8 +295,6 @@ int32_t ReadStc(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     ch.SamCount = SILENT;
     ch.Ornament = static_cast<uint16_t>(p.Ornaments + 1);  // ornament 0: the first record
   }
-  tune->Registers.reserve(static_cast<size_t>(MAX_FRAMES) * 14);  // no regrowth while playing
-  tune->ShapeWritten.reserve(MAX_FRAMES);
   RunModulePass(&p, PlayStcFrame, tune);
   if (!p.Error.empty()) {
     *why = "bad Sound Tracker module: " + p.Error;

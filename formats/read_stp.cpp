@@ -21,7 +21,6 @@ constexpr uint32_t LEAD_IN = EMPTY_ORNAMENT + 3;
 constexpr uint32_t NOTE_TABLE_AT = 0xC6A8;   // 96 little-endian words up to the module
 constexpr size_t KSA_TEXT_AT = 10, KSA_NAME_AT = 38, KSA_TEXT_END = 63;
 constexpr uint8_t SILENT_POS = 0xFC;
-constexpr uint8_t R_NOISE = 6, R_MIXER = 7, R_LEVEL = 8, R_ENV_LOW = 11, R_SHAPE = 13;
 enum Channel { A, B, C, CHANNELS };
 
 constexpr uint16_t NOTE_TABLE[96] = {
@@ -302,18 +301,18 @@ bool PlayStpFrame(void* player, uint8_t* r, bool* shapeWritten) {
   }
   for (int32_t x = A; x < CHANNELS; ++x) Synthesis(t, x);
   if (t->ShapeOut) {
-    r[R_SHAPE] = t->ShapeOut;
-    r[R_ENV_LOW] = t->R11Out;
+    r[R13] = t->ShapeOut;
+    r[R11] = t->R11Out;
     *shapeWritten = true;
     t->ShapeOut = 0;
   }
   for (int32_t x = A; x < CHANNELS; ++x) {
-    r[R_LEVEL + x] = t->Level[x];
-    r[2 * x] = t->Tone[x][0];
-    r[2 * x + 1] = t->Tone[x][1];
+    r[R8 + x] = t->Level[x];
+    r[R0 + 2 * x] = t->Tone[x][0];
+    r[R1 + 2 * x] = t->Tone[x][1];
   }
-  r[R_MIXER] = t->Mixer;
-  r[R_NOISE] = t->Noise;
+  r[R7] = t->Mixer;
+  r[R6] = t->Noise;
   ++t->Frame;
   return !t->Fault;
 }
@@ -359,8 +358,6 @@ int32_t ReadStp(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
                          .SamLoop4 = LEFT_LOOP[x], .Att = 0, .Mask = 0x0F, .GlideAcc = 0, .GlideStep = 0};
     if (x != C) t.Staged[x] = t.Live[x];
   }
-  tune->Registers.reserve(static_cast<size_t>(MAX_FRAMES) * 14);  // no copies while the frames grow
-  tune->ShapeWritten.reserve(MAX_FRAMES);
   RunModulePass(&t, PlayStpFrame, tune);
   if (t.Fault) {
     *why = std::string("Sound Tracker Pro module refused: ") + t.Fault;

@@ -51,20 +51,20 @@ int32_t ReadVtx(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
     *why = "bad VTX header: frame rate 0 Hz";
     return -1;
   }
-  if (unpacked == 0 || unpacked % 14 != 0) {
+  if (unpacked == 0 || unpacked % SOUND_REGISTERS != 0) {
     *why = "bad VTX header: unpacked size " + std::to_string(unpacked) + " is not a positive multiple of 14";
     return -1;
   }
   std::vector<uint8_t> data;
   uint16_t crc;
   if (UnpackLha("-lh5-", bytes + at, size - at, unpacked, &data, &crc, why) != 0) return -1;
-  const int64_t frames = unpacked / 14;
+  const int64_t frames = unpacked / SOUND_REGISTERS;
   const int64_t stored = frames < StoredFrameLimit(tune->Rate) ? frames : StoredFrameLimit(tune->Rate);
   tune->FrameCount = frames;
-  tune->Registers.resize(static_cast<size_t>(stored) * 14);
+  tune->Registers.resize(static_cast<size_t>(stored) * SOUND_REGISTERS);
   tune->ShapeWritten.resize(static_cast<size_t>(stored));
   for (int64_t f = 0; f < stored; ++f) {
-    for (int32_t r = 0; r < 14; ++r) tune->Registers[static_cast<size_t>(f * 14 + r)] = data[r * frames + f];
+    for (int32_t r = 0; r < SOUND_REGISTERS; ++r) tune->Registers[static_cast<size_t>(f * SOUND_REGISTERS + r)] = data[r * frames + f];
     tune->ShapeWritten[static_cast<size_t>(f)] = data[13 * frames + f] != 0xFF;
   }
   return 0;

@@ -16,12 +16,12 @@ struct YmMagic {
   const char Text[5];
   YmKind Kind;
 };
-constexpr YmMagic Magics[] = {{"YM2!", YM2}, {"YM3!", YM3}, {"YM3b", YM3B}, {"YM4!", YM4}, {"YM5!", YM5},
+constexpr YmMagic MAGICS[] = {{"YM2!", YM2}, {"YM3!", YM3}, {"YM3b", YM3B}, {"YM4!", YM4}, {"YM5!", YM5},
                               {"YM6!", YM6}, {"MIX1", YM_SAMPLES}, {"YMT1", YM_SAMPLES}, {"YMT2", YM_SAMPLES}};
 
 bool FindMagic(const uint8_t* bytes, size_t size, YmKind* kind) {
   if (size < 4) return false;
-  for (const YmMagic& m : Magics)
+  for (const YmMagic& m : MAGICS)
     if (std::memcmp(bytes, m.Text, 4) == 0) {
       *kind = m.Kind;
       return true;
@@ -45,47 +45,47 @@ struct YmData {
   }
 };
 
-// Volume register (8..10) of the voice 1..3 in an effect code's low two bits, 0 for none.
+// The voice 1..3 (volume register R8 + voice - 1) in an effect code's low two bits, 0 for none.
 int32_t EffectVoice(uint8_t code) { return code & 3; }
 
 void StoreFrames(const YmData& data, YmKind kind, SourceTune* tune) {
   const int64_t stored = data.Frames < StoredFrameLimit(tune->Rate) ? data.Frames : StoredFrameLimit(tune->Rate);
   tune->FrameCount = data.Frames;
-  tune->Registers.resize(static_cast<size_t>(stored) * 14);
+  tune->Registers.resize(static_cast<size_t>(stored) * SOUND_REGISTERS);
   tune->ShapeWritten.resize(static_cast<size_t>(stored));
   uint8_t envelopeLow = 0, envelopeHigh = 0;  // YM2!: R11/R12 as last written
   for (int64_t f = 0; f < stored; ++f) {
-    uint8_t* r = &tune->Registers[static_cast<size_t>(f) * 14];
-    for (int32_t i = 0; i < 14; ++i) r[i] = data.At(f, i);
-    bool shape = r[13] != 0xFF;
+    uint8_t* r = &tune->Registers[static_cast<size_t>(f) * SOUND_REGISTERS];
+    for (int32_t i = 0; i < SOUND_REGISTERS; ++i) r[i] = data.At(f, i);
+    bool shape = r[R13] != 0xFF;
     if (kind == YM2) {
       // Mad Max's player: a shape write sets R11 and R12 = 0 and shape 10; otherwise neither
       // period register is written. r10 bit 7 starts a built-in drum on voice C.
       if (shape) {
-        envelopeLow = r[11];
+        envelopeLow = r[R11];
         envelopeHigh = 0;
-        r[13] = 10;
+        r[R13] = 10;
       }
-      r[11] = envelopeLow;
-      r[12] = envelopeHigh;
-      if (r[10] & 0x80) {
-        r[10] = 0;
+      r[R11] = envelopeLow;
+      r[R12] = envelopeHigh;
+      if (r[R10] & 0x80) {
+        r[R10] = 0;
         tune->DroppedDigidrums = true;
       }
     } else if (kind == YM4 || kind == YM5) {
       // r1 b4-5: SID voice; r3 b4-5: voice whose volume holds a digidrum number.
-      if (EffectVoice(r[1] >> 4)) tune->DroppedEffects = true;
-      if (int32_t v = EffectVoice(r[3] >> 4)) {
-        r[7 + v] = 0;
+      if (EffectVoice(r[R1] >> 4)) tune->DroppedEffects = true;
+      if (int32_t v = EffectVoice(r[R3] >> 4)) {
+        r[R8 + v - 1] = 0;
         tune->DroppedDigidrums = true;
       }
     } else if (kind == YM6) {
       // Two effect slots, code in r1 b4-7 and r3 b4-7: b4-5 voice, b6-7 kind (1 = digidrum).
-      for (uint8_t code : {static_cast<uint8_t>(r[1] >> 4), static_cast<uint8_t>(r[3] >> 4)}) {
+      for (uint8_t code : {static_cast<uint8_t>(r[R1] >> 4), static_cast<uint8_t>(r[R3] >> 4)}) {
         const int32_t v = EffectVoice(code);
         if (!v) continue;
         if ((code >> 2) == 1) {
-          r[7 + v] = 0;
+          r[R8 + v - 1] = 0;
           tune->DroppedDigidrums = true;
         } else {
           tune->DroppedEffects = true;
@@ -97,8 +97,8 @@ void StoreFrames(const YmData& data, YmKind kind, SourceTune* tune) {
 }
 
 int32_t ReadOldYm(const uint8_t* bytes, size_t size, YmKind kind, SourceTune* tune, std::string* why) {
-  tune->Clock = ATARI_CLOCK;
-  const int64_t frames = static_cast<int64_t>(size - 4) / 14;
+  tune->Clock = ATARI_ST_CLOCK_HZ;
+  const int64_t frames = static_cast<int64_t>(size - 4) / SOUND_REGISTERS;
   if (kind == YM3B) {
     if (size < 8) {
       *why = "truncated YM3b file (no loop frame)";
@@ -110,7 +110,7 @@ int32_t ReadOldYm(const uint8_t* bytes, size_t size, YmKind kind, SourceTune* tu
     *why = "YM file holds no frame";
     return -1;
   }
-  StoreFrames(YmData{bytes + 4, frames, 14, true}, kind, tune);
+  StoreFrames(YmData{bytes + 4, frames, SOUND_REGISTERS, true}, kind, tune);
   return 0;
 }
 
@@ -133,7 +133,7 @@ int32_t ReadNewYm(const uint8_t* bytes, size_t size, YmKind kind, SourceTune* tu
   if (kind == YM4) {
     drums = Be32(bytes + 20);
     tune->LoopFrame = Be32(bytes + 24);
-    tune->Clock = ATARI_CLOCK;
+    tune->Clock = ATARI_ST_CLOCK_HZ;
     at = 28;
   } else {
     drums = Be16(bytes + 20);

@@ -2,6 +2,8 @@
 // The readers' table, the conversion to 50 Hz dump frames, and the dump text writer.
 #include "formats/tune.h"
 
+#include <algorithm>
+
 namespace {
 
 // Tried in order; the detections do not overlap (VTX needs a stereo byte 0..6 where YM has
@@ -10,25 +12,22 @@ namespace {
 const TuneReader* const Readers[] = {&PsgReader, &YmReader, &AyReader, &VtxReader, &LhaReader, &Pt3Reader,
                                      &StpReader, &SqtReader, &AscReader, &Pt2Reader, &StcReader};
 
-// Chip widths: 4-bit coarse tone, 5-bit noise and volumes; R7, R11, R12 and fine tones whole.
-constexpr uint8_t RegisterMask[13] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF};
-
-// floor(period * TARGET_CLOCK / clock + 1/2) in integers, clamped to limit.
+// floor(period * PLAYER_CHIP_CLOCK_HZ / clock + 1/2) in integers, clamped to limit.
 int64_t Rescale(int64_t period, int64_t clock, int64_t limit) {
-  const int64_t scaled = (2 * period * TARGET_CLOCK + clock) / (2 * clock);
+  const int64_t scaled = (2 * period * PLAYER_CHIP_CLOCK_HZ + clock) / (2 * clock);
   return scaled < limit ? scaled : limit;
 }
 
 void RescaleFrame(uint8_t* r, int64_t clock) {
   for (int32_t voice = 0; voice < 3; ++voice) {
-    const int64_t p = Rescale(r[2 * voice] | (r[2 * voice + 1] << 8), clock, 4095);
-    r[2 * voice] = static_cast<uint8_t>(p & 0xFF);
-    r[2 * voice + 1] = static_cast<uint8_t>(p >> 8);
+    const int64_t p = Rescale(r[R0 + 2 * voice] | (r[R1 + 2 * voice] << 8), clock, 4095);
+    r[R0 + 2 * voice] = static_cast<uint8_t>(p & 0xFF);
+    r[R1 + 2 * voice] = static_cast<uint8_t>(p >> 8);
   }
-  r[6] = static_cast<uint8_t>(Rescale(r[6], clock, 31));
-  const int64_t e = Rescale(r[11] | (r[12] << 8), clock, 65535);
-  r[11] = static_cast<uint8_t>(e & 0xFF);
-  r[12] = static_cast<uint8_t>(e >> 8);
+  r[R6] = static_cast<uint8_t>(Rescale(r[R6], clock, 31));
+  const int64_t e = Rescale(r[R11] | (r[R12] << 8), clock, 65535);
+  r[R11] = static_cast<uint8_t>(e & 0xFF);
+  r[R12] = static_cast<uint8_t>(e >> 8);
 }
 
 }  // namespace
@@ -62,7 +61,7 @@ int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::strin
   return 0;
 }
 
-int64_t StoredFrameLimit(int32_t rate) { return static_cast<int64_t>(MAX_FRAMES - 1) * rate / DUMP_RATE + 1; }
+int64_t StoredFrameLimit(int32_t rate) { return static_cast<int64_t>(MaxDumpFrames - 1) * rate / DUMP_RATE + 1; }
 
 int32_t ConvertTune(const SourceTune& tune, const ConvertOptions& options, DumpFrames* dump, std::string* why) {
   const int64_t clock = options.Clock > 0 ? options.Clock : tune.Clock;
@@ -70,25 +69,25 @@ int32_t ConvertTune(const SourceTune& tune, const ConvertOptions& options, DumpF
     *why = "the file gives a chip clock of 0 Hz (give one with --clock)";
     return -1;
   }
-  const bool rescale = !options.NoRescale && clock != TARGET_CLOCK;
+  const bool rescale = !options.NoRescale && clock != PLAYER_CHIP_CLOCK_HZ;
   const int64_t rate = tune.Rate;
   // Output line k shows source frame s(k) = floor(k * rate / 50): ceil(N * 50 / rate) lines.
   dump->FullCount = (tune.FrameCount * DUMP_RATE + rate - 1) / rate;
-  dump->Count = dump->FullCount < MAX_FRAMES ? dump->FullCount : MAX_FRAMES;
-  dump->Registers.assign(static_cast<size_t>(dump->Count) * 14, 0);
+  dump->Count = dump->FullCount < MaxDumpFrames ? dump->FullCount : MaxDumpFrames;
+  dump->Registers.assign(static_cast<size_t>(dump->Count) * SOUND_REGISTERS, 0);
   int64_t previous = -1;  // s(k - 1)
   for (int64_t k = 0; k < dump->Count; ++k) {
     const int64_t s = k * rate / DUMP_RATE;
-    const uint8_t* in = &tune.Registers[static_cast<size_t>(s) * 14];
-    uint8_t* out = &dump->Registers[static_cast<size_t>(k) * 14];
-    for (int32_t r = 0; r < 13; ++r) out[r] = in[r] & RegisterMask[r];
+    const uint8_t* in = &tune.Registers[static_cast<size_t>(s) * SOUND_REGISTERS];
+    uint8_t* out = &dump->Registers[static_cast<size_t>(k) * SOUND_REGISTERS];
+    for (int32_t r = R0; r < R13; ++r) out[r] = in[r] & REGISTER_MASK[r];
     if (rescale) RescaleFrame(out, clock);
     // The last shape written in the source frames this line stands for; none when the line
     // repeats the previous source frame.
-    out[13] = 0xFF;
+    out[R13] = 0xFF;
     for (int64_t f = s; f > previous; --f)
       if (tune.ShapeWritten[static_cast<size_t>(f)]) {
-        out[13] = tune.Registers[static_cast<size_t>(f) * 14 + 13] & 0x0F;
+        out[R13] = tune.Registers[static_cast<size_t>(f) * SOUND_REGISTERS + R13] & REGISTER_MASK[R13];
         break;
       }
     previous = s;
@@ -99,14 +98,14 @@ int32_t ConvertTune(const SourceTune& tune, const ConvertOptions& options, DumpF
 
 bool ParseLayout(const char* name, uint8_t layout[3]) {
   // Name letters: left, centre, right; chip voices: A left, B right, C centre.
-  constexpr int32_t ChipVoiceOfPlace[3] = {0, 2, 1};
+  constexpr int32_t CHIP_VOICE_OF_PLACE[3] = {0, 2, 1};
   bool seen[3] = {false, false, false};
   int32_t place = 0;
   for (const char* at = name; *at; ++at, ++place) {
     const int32_t voice = (*at | 0x20) - 'a';
     if (place > 2 || voice < 0 || voice > 2 || seen[voice]) return false;
     seen[voice] = true;
-    layout[ChipVoiceOfPlace[place]] = static_cast<uint8_t>(voice);
+    layout[CHIP_VOICE_OF_PLACE[place]] = static_cast<uint8_t>(voice);
   }
   return place == 3;
 }
@@ -116,15 +115,15 @@ std::string LayoutName(const uint8_t layout[3]) {
 }
 
 void ApplyLayout(uint8_t* r, const uint8_t layout[3]) {
-  constexpr int32_t R_TONE = 0, R_MIXER = 7, R_VOLUME = 8;
-  const uint8_t in[14] = {r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12], r[13]};
-  r[R_MIXER] = in[R_MIXER] & 0xC0;
+  uint8_t in[SOUND_REGISTERS];
+  std::copy(r, r + SOUND_REGISTERS, in);
+  r[R7] = in[R7] & 0xC0;
   for (int32_t voice = 0; voice < 3; ++voice) {
     const int32_t from = layout[voice];
-    r[R_TONE + 2 * voice] = in[R_TONE + 2 * from];
-    r[R_TONE + 2 * voice + 1] = in[R_TONE + 2 * from + 1];
-    r[R_VOLUME + voice] = in[R_VOLUME + from];
-    r[R_MIXER] |= static_cast<uint8_t>((in[R_MIXER] >> from & 1) << voice | (in[R_MIXER] >> (3 + from) & 1) << (3 + voice));
+    r[R0 + 2 * voice] = in[R0 + 2 * from];
+    r[R1 + 2 * voice] = in[R1 + 2 * from];
+    r[R8 + voice] = in[R8 + from];
+    r[R7] |= static_cast<uint8_t>((in[R7] >> from & 1) << voice | (in[R7] >> (3 + from) & 1) << (3 + voice));
   }
 }
 
@@ -133,8 +132,8 @@ std::string DumpText(const DumpFrames& dump) {
   std::string text(static_cast<size_t>(dump.Count) * 43, ' ');  // 14 x 2 digits, 13 spaces, CR LF
   char* at = &text[0];
   for (int64_t k = 0; k < dump.Count; ++k) {
-    const uint8_t* r = &dump.Registers[static_cast<size_t>(k) * 14];
-    for (int32_t i = 0; i < 14; ++i) {
+    const uint8_t* r = &dump.Registers[static_cast<size_t>(k) * SOUND_REGISTERS];
+    for (int32_t i = R0; i < SOUND_REGISTERS; ++i) {
       at[0] = Hex[r[i] >> 4];
       at[1] = Hex[r[i] & 15];
       at += 3;  // the space after it was put there by the constructor

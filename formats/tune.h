@@ -9,14 +9,12 @@
 #include <string>
 #include <vector>
 
-constexpr int64_t TARGET_CLOCK = 1750000;  // Hz, the player's chip clock
+#include "psg/chip_registers.h"
+
 constexpr int32_t DUMP_RATE = 50;          // Hz, one dump line per player tick
-constexpr int32_t MAX_FRAMES = 32787;      // dump lines the player's RegisterDump holds
 // Largest input file and largest unpacked LHA member: a 10-minute YM6 is under 0.5 MiB
 // unpacked, so 64 MiB leaves room for any real tune and bounds every allocation.
 constexpr int64_t MAX_INPUT_BYTES = 64LL << 20;
-constexpr int64_t PSG_CLOCK = 1773400;     // Hz, ZX Spectrum 128: PSG logs carry no clock
-constexpr int64_t ATARI_CLOCK = 2000000;   // Hz, YM2!/YM3!/YM3b/YM4! (no clock field)
 
 // One song of a file that holds several (AY): its name and length in 50 Hz frames (0: unknown).
 struct TuneSong {
@@ -67,14 +65,14 @@ const TuneReader* FindTuneReader(const uint8_t* bytes, size_t size);
 int32_t ReadTune(const uint8_t* bytes, size_t size, SourceTune* tune, std::string* why, int32_t song = 0,
                  bool listOnly = false);
 
-// Source frames a reader needs to keep at rate Hz: those shown in MAX_FRAMES dump lines.
+// Source frames a reader needs to keep at rate Hz: those shown in MaxDumpFrames dump lines.
 int64_t StoredFrameLimit(int32_t rate);
 
 // The dump's frames: 14 bytes per line, R0..R12 cut to the chip's widths, R13 a shape 0..15
 // or 0xFF for no write.
 struct DumpFrames {
   std::vector<uint8_t> Registers;
-  int64_t Count = 0;       // lines, at most MAX_FRAMES
+  int64_t Count = 0;       // lines, at most MaxDumpFrames
   int64_t FullCount = 0;   // lines the whole music gives at 50 Hz (Count < FullCount: cut)
 };
 
@@ -97,8 +95,8 @@ std::string LayoutName(const uint8_t layout[3]);
 // (R8..R10) and the mixer's tone and noise bits (R7 bits 0..5; bits 6, 7 stay).
 void ApplyLayout(uint8_t* registers, const uint8_t layout[3]);
 
-// Cuts to the chip's widths, rescales the periods to TARGET_CLOCK, resamples to 50 Hz keeping
-// every shape write once, cuts at MAX_FRAMES, and moves the voices as options.Layout says. -1 with why when the clock is 0.
+// Cuts to the chip's widths, rescales the periods to PLAYER_CHIP_CLOCK_HZ, resamples to 50 Hz keeping
+// every shape write once, cuts at MaxDumpFrames, and moves the voices as options.Layout says. -1 with why when the clock is 0.
 int32_t ConvertTune(const SourceTune& tune, const ConvertOptions& options, DumpFrames* dump, std::string* why);
 // The dump text: per line 14 fields "%02X" joined by single spaces, CR LF after each.
 std::string DumpText(const DumpFrames& dump);

@@ -10,7 +10,7 @@ struct BlockHeader {
   BlockHeader* Next;
   alignas(std::max_align_t) unsigned char Data[1];
 };
-constexpr size_t BlockDataOffset = offsetof(BlockHeader, Data);
+constexpr size_t BLOCK_DATA_OFFSET = offsetof(BlockHeader, Data);
 
 struct PrivateHeap {
   std::mutex Lock;
@@ -21,7 +21,7 @@ PrivateHeap* CreatePrivateHeap(int32_t) { return new (std::nothrow) PrivateHeap{
 
 void* HeapAllocZeroed(PrivateHeap* heap, size_t bytes) {
   if (!heap) return std::calloc(1, bytes ? bytes : 1);
-  auto* block = static_cast<BlockHeader*>(std::calloc(1, BlockDataOffset + (bytes ? bytes : 1)));
+  auto* block = static_cast<BlockHeader*>(std::calloc(1, BLOCK_DATA_OFFSET + (bytes ? bytes : 1)));
   if (!block) return nullptr;
   std::lock_guard<std::mutex> guard(heap->Lock);
   block->Next = heap->First;
@@ -33,7 +33,7 @@ void* HeapAllocZeroed(PrivateHeap* heap, size_t bytes) {
 void HeapRelease(PrivateHeap* heap, void* data) {
   if (!data) return;
   if (!heap) return std::free(data);
-  auto* block = reinterpret_cast<BlockHeader*>(static_cast<unsigned char*>(data) - BlockDataOffset);
+  auto* block = reinterpret_cast<BlockHeader*>(static_cast<unsigned char*>(data) - BLOCK_DATA_OFFSET);
   std::lock_guard<std::mutex> guard(heap->Lock);
   if (block->Prev) block->Prev->Next = block->Next; else heap->First = block->Next;
   if (block->Next) block->Next->Prev = block->Prev;

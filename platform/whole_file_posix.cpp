@@ -8,6 +8,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+const char* ModeProblem(mode_t mode) {
+  if (S_ISREG(mode)) return nullptr;
+  if (S_ISDIR(mode)) return "is a directory";
+  if (S_ISFIFO(mode)) return "is a FIFO, not a regular file";
+  if (S_ISCHR(mode)) return "is a character device, not a regular file";
+  if (S_ISBLK(mode)) return "is a block device, not a regular file";
+  if (S_ISSOCK(mode)) return "is a socket, not a regular file";
+  return "is not a regular file";
+}
+
+}  // namespace
+
+const char* NotRegularFileReason(const char* path) {
+  struct stat info;
+  return ::stat(path, &info) == 0 ? ModeProblem(info.st_mode) : nullptr;
+}
+
 int32_t ReadRegularFile(const char* path, int64_t maxBytes, std::vector<uint8_t>* bytes, std::string* why) {
   bytes->clear();
   // O_NONBLOCK: a FIFO without a writer would otherwise hold the open forever.
@@ -22,8 +41,8 @@ int32_t ReadRegularFile(const char* path, int64_t maxBytes, std::vector<uint8_t>
     ::close(fd);
     return -1;
   }
-  if (!S_ISREG(info.st_mode)) {
-    *why = S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file (FIFO or device)";
+  if (const char* kind = ModeProblem(info.st_mode)) {
+    *why = kind;
     ::close(fd);
     return -1;
   }

@@ -2,6 +2,7 @@
 // Whole-file input over Win32 handles.
 #include "platform/whole_file.h"
 
+#include <sys/stat.h>
 #include <windows.h>
 
 namespace {
@@ -15,6 +16,13 @@ std::string SystemMessage(DWORD code) {
 }
 
 }  // namespace
+
+const char* NotRegularFileReason(const char* path) {
+  struct stat info;
+  if (::stat(path, &info) != 0) return nullptr;
+  if (S_ISDIR(info.st_mode)) return "is a directory";
+  return S_ISREG(info.st_mode) ? nullptr : "is not a regular file";
+}
 
 int32_t ReadRegularFile(const char* path, int64_t maxBytes, std::vector<uint8_t>* bytes, std::string* why) {
   bytes->clear();
@@ -31,7 +39,7 @@ int32_t ReadRegularFile(const char* path, int64_t maxBytes, std::vector<uint8_t>
   }
   LARGE_INTEGER size;
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
-    *why = "is not a regular file (pipe or device)";
+    *why = "is not a regular file";
     CloseHandle(file);
     return -1;
   }

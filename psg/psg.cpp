@@ -24,14 +24,14 @@ namespace {
 // Envelope phase gain per sample: float32 bits 0x3F80240B, 8397835 / 8388608.
 constexpr float EnvelopeIncrement = 8397835.0f / 8388608.0f;
 
-constexpr float BuiltInVolumes[VOLUME_TABLE_SIZE] = {
+constexpr float BUILT_IN_VOLUMES[VOLUME_TABLE_SIZE] = {
     0,     30,    190,   286,   375,   470,   560,   664,   866,   1130,  1515,
     1803,  2253,  2848,  3351,  3862,  4844,  6058,  7290,  8559,  10474, 12878,
     15297, 17787, 21500, 26172, 30866, 35676, 42664, 50986, 58842, 65535};
 
 // Stepper per shape: 0-3 and 9 decay and hold low, 4-7 and 15 attack then drop low, the rest
 // each have their own.
-constexpr EnvelopeStepperFn StepperOfShape[16] = {
+constexpr EnvelopeStepperFn STEPPER_OF_SHAPE[16] = {
     StepDecayThenLow,  StepDecayThenLow,      StepDecayThenLow,   StepDecayThenLow,
     StepAttackThenLow, StepAttackThenLow,     StepAttackThenLow,  StepAttackThenLow,
     StepSawDown,       StepDecayThenLow,      StepTriangleDownFirst, StepDecayThenHigh,
@@ -47,7 +47,7 @@ float Entry(int32_t index) { return Chip().VolumeTable[index]; }
 
 int32_t ConfigureChip(int32_t sampleRate) {
   PsgChip& c = Chip();
-  c.ClockHz = PSG_CLOCK_HZ;
+  c.ClockHz = PLAYER_CHIP_CLOCK_HZ;
   c.ClockDiv8 = c.ClockHz / 8;
   c.PeriodStep = static_cast<float>(static_cast<double>(c.ClockDiv8) / static_cast<double>(sampleRate));
   for (ToneChannel& t : c.Channel) {
@@ -72,24 +72,24 @@ int32_t ConfigureChip(int32_t sampleRate) {
 }
 
 int32_t LoadVolumeTable() {
-  for (int32_t i = 0; i < VOLUME_TABLE_SIZE; ++i) Chip().VolumeTable[i] = BuiltInVolumes[i];
+  for (int32_t i = 0; i < VOLUME_TABLE_SIZE; ++i) Chip().VolumeTable[i] = BUILT_IN_VOLUMES[i];
   return 0;
 }
 
 int32_t WriteGroup(int32_t group, int32_t value) {
   PsgChip& c = Chip();
   switch (group) {
-    case 0: case 1: case 2: {
-      ToneChannel& t = c.Channel[group];
+    case GROUP_TONE_A: case GROUP_TONE_B: case GROUP_TONE_C: {
+      ToneChannel& t = c.Channel[group - GROUP_TONE_A];
       t.Period = value & 0xFFF;
       t.PeriodLimit = LimitOf(t.Period);
       break;
     }
-    case 3:
+    case GROUP_NOISE:
       c.NoisePeriod = value & 0x1F;
       c.NoiseLimit = LimitOf(c.NoisePeriod);
       break;
-    case 4:
+    case GROUP_MIXER:
       c.MixerRaw = value & 0x3F;
       for (int32_t k = 0; k < 3; ++k) {
         ToneChannel& t = c.Channel[k];
@@ -98,23 +98,23 @@ int32_t WriteGroup(int32_t group, int32_t value) {
         t.ChannelActive = t.ToneEnabled | t.NoiseEnabled;
       }
       break;
-    case 5: case 6: case 7: {
-      ToneChannel& t = c.Channel[group - 5];
+    case GROUP_VOLUME_A: case GROUP_VOLUME_B: case GROUP_VOLUME_C: {
+      ToneChannel& t = c.Channel[group - GROUP_VOLUME_A];
       t.VolumeRaw = value & 0x1F;
       t.FixedAmplitude = c.VolumeTable[2 * (t.VolumeRaw & 15) + 1];
       t.EnvelopeMode = t.VolumeRaw & 16;
       break;
     }
-    case 8:
+    case GROUP_ENVELOPE:
       c.EnvelopePeriod = value & 0xFFFF;
       c.EnvelopeLimit = LimitOf(c.EnvelopePeriod);
       break;
-    case 9:
+    case GROUP_SHAPE:
       // Restarts the envelope's walk; its phase and current level carry on.
       c.EnvelopeShape = value & 15;
       c.EnvelopeIndex = (c.EnvelopeShape & 4) ? -1 : 32;
       c.EnvelopeFlag = 0;
-      c.EnvelopeStepper = StepperOfShape[c.EnvelopeShape];
+      c.EnvelopeStepper = STEPPER_OF_SHAPE[c.EnvelopeShape];
       break;
     default:
       break;
@@ -125,12 +125,12 @@ int32_t WriteGroup(int32_t group, int32_t value) {
 int32_t ReadGroup(int32_t group) {
   const PsgChip& c = Chip();
   switch (group) {
-    case 0: case 1: case 2: return c.Channel[group].Period;
-    case 3: return c.NoisePeriod;
-    case 4: return c.MixerRaw;
-    case 5: case 6: case 7: return c.Channel[group - 5].VolumeRaw;
-    case 8: return c.EnvelopePeriod;
-    case 9: return c.EnvelopeShape;
+    case GROUP_TONE_A: case GROUP_TONE_B: case GROUP_TONE_C: return c.Channel[group - GROUP_TONE_A].Period;
+    case GROUP_NOISE: return c.NoisePeriod;
+    case GROUP_MIXER: return c.MixerRaw;
+    case GROUP_VOLUME_A: case GROUP_VOLUME_B: case GROUP_VOLUME_C: return c.Channel[group - GROUP_VOLUME_A].VolumeRaw;
+    case GROUP_ENVELOPE: return c.EnvelopePeriod;
+    case GROUP_SHAPE: return c.EnvelopeShape;
     default: return 0;
   }
 }
@@ -138,7 +138,7 @@ int32_t ReadGroup(int32_t group) {
 int32_t ResetChip() {
   PsgChip& c = Chip();
   LoadVolumeTable();
-  for (int32_t group = 0; group <= 9; ++group) WriteGroup(group, 0);
+  for (int32_t group = GROUP_TONE_A; group < GROUP_COUNT; ++group) WriteGroup(group, 0);
   for (ToneChannel& t : c.Channel) {
     t.SquareOutput = 0;
     t.Phase = 0.0f;

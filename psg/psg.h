@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "psg/chip_registers.h"
+
 // One voice's tone generator and volume.
 struct ToneChannel {
   int32_t Period;          // 0..4095, as written
@@ -21,11 +23,10 @@ struct ToneChannel {
 // Moves the envelope one step and returns the VolumeTable entry it lands on.
 using EnvelopeStepperFn = float (*)();
 
-constexpr int32_t PSG_CLOCK_HZ = 1750000;
 constexpr int32_t VOLUME_TABLE_SIZE = 32;
 
 struct PsgChip {
-  int32_t ClockHz;           // 1750000
+  int32_t ClockHz;           // PLAYER_CHIP_CLOCK_HZ
   int32_t ClockDiv8;         // ClockHz / 8 = 218750
   float PeriodStep;          // ClockDiv8 / sample rate: chip cycles of 8 clocks per output sample
   float OutputGain;          // 0..1, set by SetOutputLevel
@@ -58,10 +59,10 @@ PsgChip& Chip();
 
 int32_t ConfigureChip(int32_t sampleRate);
 
-// Stores value masked to group's width (0..9) and derives what the renderer needs.
+// Stores value masked to group's width (GROUP_TONE_A..GROUP_SHAPE, 0..9) and derives what the renderer needs.
 // Other groups change nothing. Always 0.
 int32_t WriteGroup(int32_t group, int32_t value);
-// The stored, masked value of group; 0 for a group outside 0..9.
+// The stored, masked value of group; 0 for a group outside 0..9 (GROUP_COUNT).
 int32_t ReadGroup(int32_t group);
 // Reloads the VolumeTable, writes 0 to every group, clears every phase, output and filter
 // state, seeds the noise register with 0xFFFF. Configuration and OutputGain are kept. Always 0.

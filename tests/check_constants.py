@@ -12,12 +12,10 @@ import tonewell_constants as k  # noqa: E402
 
 # (Python name, file under the source root, pattern: the C++ name and its number)
 TABLE = [
-    ("PLAYER_CHIP_CLOCK_HZ", "psg/psg.h", r"\bPSG_CLOCK_HZ = (\d+)"),
-    ("PLAYER_CHIP_CLOCK_HZ", "formats/tune.h", r"\bTARGET_CLOCK = (\d+)"),
-    ("ZX_SPECTRUM_CLOCK_HZ", "formats/tune.h", r"\bPSG_CLOCK = (\d+)"),
-    ("ATARI_ST_CLOCK_HZ", "formats/tune.h", r"\bATARI_CLOCK = (\d+)"),
-    ("MAX_DUMP_FRAMES", "dump/dump_loader.h", r"\bMaxDumpFrames = (\d+)"),
-    ("MAX_DUMP_FRAMES", "formats/tune.h", r"\bMAX_FRAMES = (\d+)"),
+    ("PLAYER_CHIP_CLOCK_HZ", "psg/chip_registers.h", r"\bPLAYER_CHIP_CLOCK_HZ = (\d+)"),
+    ("ZX_SPECTRUM_CLOCK_HZ", "psg/chip_registers.h", r"\bZX_SPECTRUM_CLOCK_HZ = (\d+)"),
+    ("ATARI_ST_CLOCK_HZ", "psg/chip_registers.h", r"\bATARI_ST_CLOCK_HZ = (\d+)"),
+    ("MAX_DUMP_FRAMES", "psg/chip_registers.h", r"\bMaxDumpFrames = (\d+)"),
     ("SAMPLE_RATE", "audio/audio_stream.cpp", r"\bSampleRate = (\d+);"),
     ("BLOCK_MS", "audio/audio_stream.cpp", r"\bBlockFrames = \(\(s\.SampleRate \* (\d+) / 1000\) \+ 3\) & ~3;"),
     ("RING_BLOCKS", "audio/audio_stream.cpp", r"\bRingFrames = s\.BlockFrames \* (\d+);"),

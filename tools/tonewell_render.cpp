@@ -45,6 +45,7 @@
 #include "dump/dump_loader.h"
 #include "dump/frame_sequencer.h"
 #include "platform/heap.h"
+#include "platform/whole_file.h"
 #include "psg/psg.h"
 #include "tools/audio_export.h"
 #include "tools/render_output.h"
@@ -56,11 +57,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* PROGRAM = "tonewell-render";
-constexpr float DefaultLevel = 0.85f;
 // WAVE sizes are 32-bit: data may not exceed 2^32 - 1 - 36 bytes.
-constexpr long long MaxFrames = (0xFFFFFFFFLL - 36) / 4;
-constexpr long long MaxLoops = 1000;
-constexpr long long MaxJobs = 256;
+constexpr long long MAX_WAVE_FRAMES = (0xFFFFFFFFLL - 36) / 4;
+constexpr long long MAX_LOOPS = 1000;
+constexpr long long MAX_JOBS = 256;
 
 const ToolHelp Help = {
     PROGRAM, "tonewell-render [options] IN OUT  |  tonewell-render [options] FILE... -o DIR",
@@ -87,7 +87,7 @@ struct RenderSettings {
   long long Frames = -1;              // -1: Loops passes
   long long Loops = 1;
   double FadeSeconds = 0;
-  float Level = DefaultLevel;
+  float Level = START_OUTPUT_LEVEL;
   double Quality = -1;                // -1: the encoder's default
   const ExportFormat* Format = nullptr;  // null: from OUT's name
   ConvertOptions Tune;
@@ -120,15 +120,13 @@ int EndByStopSignal() {
 
 // Decimal digits only: no sign, no blanks, nothing after the number; at most limit.
 bool ParseCount(const char* text, long long limit, const char* unit, long long* count, std::string* why) {
-  if (!*text) return *why = "empty", false;
-  long long value = 0;
-  for (const char* at = text; *at; ++at) {
-    if (*at < '0' || *at > '9') return *why = std::string("not a whole number of ") + unit, false;
-    value = value * 10 + (*at - '0');
-    if (value > limit) return *why = "more than " + std::to_string(limit) + " " + unit, false;
+  switch (ParseDigits(text, limit, count)) {
+    case DIGITS_OK: return true;
+    case DIGITS_EMPTY: return *why = "empty", false;
+    case DIGITS_NOT_DIGIT: return *why = std::string("not a whole number of ") + unit, false;
+    case DIGITS_OVER_LIMIT: break;
   }
-  *count = value;
-  return true;
+  return *why = "more than " + std::to_string(limit) + " " + unit, false;
 }
 
 // A finite decimal number with nothing before or after it.
@@ -149,14 +147,7 @@ bool ParseNumber(const char* text, double* number, std::string* why) {
 std::string DumpProblem(const char* path, int openError) {
   struct stat info;
   if (::stat(path, &info) != 0) return std::strerror(errno);
-  if (S_ISDIR(info.st_mode)) return "is a directory";
-#if !defined(_WIN32)
-  if (S_ISFIFO(info.st_mode)) return "is a FIFO, not a regular file";
-  if (S_ISCHR(info.st_mode)) return "is a character device, not a regular file";
-  if (S_ISBLK(info.st_mode)) return "is a block device, not a regular file";
-  if (S_ISSOCK(info.st_mode)) return "is a socket, not a regular file";
-#endif
-  if (!S_ISREG(info.st_mode)) return "is not a regular file";
+  if (const char* kind = NotRegularFileReason(path)) return kind;
   return std::strerror(openError ? openError : EIO);
 }
 
@@ -183,19 +174,18 @@ void WaveHeaderBytes(unsigned char header[44], uint32_t dataBytes) {
 // A loaded dump text gets the layout by its rows: tone periods and volumes move whole, the
 // mixer's bits frame by frame (the same rule ApplyLayout follows for a converted tune).
 void LayoutLoadedDump(const uint8_t layout[3]) {
-  constexpr int32_t ROW_TONE = 0, ROW_MIXER = 4, ROW_VOLUME = 5;
   if (layout[0] == 0 && layout[1] == 1 && layout[2] == 2) return;  // the player's own
   int32_t* dump = App.Dump.RegisterDump;
   const std::vector<int32_t> before(dump, dump + DumpRowCount * MaxDumpFrames);
   for (int32_t voice = 0; voice < 3; ++voice)
-    for (int32_t row : {ROW_TONE, ROW_VOLUME})
+    for (int32_t row : {GROUP_TONE_A, GROUP_VOLUME_A})
       std::memcpy(dump + DumpIndex(row + voice, 0), &before[DumpIndex(row + layout[voice], 0)],
                   sizeof(int32_t) * MaxDumpFrames);
   for (int32_t frame = 0; frame < App.Dump.FrameCount; ++frame) {
-    uint8_t r[14] = {};
-    r[7] = static_cast<uint8_t>(before[DumpIndex(ROW_MIXER, frame)]);
+    uint8_t r[SOUND_REGISTERS] = {};
+    r[R7] = static_cast<uint8_t>(before[DumpIndex(GROUP_MIXER, frame)]);
     ApplyLayout(r, layout);
-    dump[DumpIndex(ROW_MIXER, frame)] = (before[DumpIndex(ROW_MIXER, frame)] & ~0x3F) | r[7];
+    dump[DumpIndex(GROUP_MIXER, frame)] = (before[DumpIndex(GROUP_MIXER, frame)] & ~0x3F) | r[R7];
   }
 }
 
@@ -261,8 +251,8 @@ int RenderOne(const RenderSettings& settings, const char* in, const std::string&
   const AudioStream& s = App.Stream;
   long long frames = settings.Frames;
   if (frames < 0) frames = static_cast<long long>(s.SamplesPerTick) * (settings.Loops * App.Dump.FrameCount + 1);
-  if (frames > MaxFrames) {
-    std::fprintf(stderr, "%s: %s: %lld passes are more than %lld frames\n", PROGRAM, in, settings.Loops, MaxFrames);
+  if (frames > MAX_WAVE_FRAMES) {
+    std::fprintf(stderr, "%s: %s: %lld passes are more than %lld frames\n", PROGRAM, in, settings.Loops, MAX_WAVE_FRAMES);
     EndSoundOnly();
     return 1;
   }
@@ -522,12 +512,12 @@ int main(int argc, char** argv) {
       double number = 0;
       bool good = true;
       if (arg == "--frames") {
-        good = ParseCount(value, MaxFrames, "frames", &settings.Frames, &why);
+        good = ParseCount(value, MAX_WAVE_FRAMES, "frames", &settings.Frames, &why);
       } else if (arg == "--loops") {
-        good = ParseCount(value, MaxLoops, "passes", &settings.Loops, &why);
+        good = ParseCount(value, MAX_LOOPS, "passes", &settings.Loops, &why);
         if (good && settings.Loops < 1) good = false, why = "at least 1 pass";
       } else if (arg == "-j") {
-        good = ParseCount(value, MaxJobs, "files at once", &batch.Jobs, &why);
+        good = ParseCount(value, MAX_JOBS, "files at once", &batch.Jobs, &why);
         if (good && batch.Jobs < 1) good = false, why = "at least 1";
       } else if (arg == "--level") {
         good = ParseNumber(value, &number, &why);

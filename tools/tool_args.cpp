@@ -27,3 +27,15 @@ int ToolUsageError(const ToolHelp& tool, const char* why) {
 }
 
 const char* ToolVersion() { return TONEWELL_VERSION; }
+
+DigitsResult ParseDigits(const char* text, long long limit, long long* value) {
+  if (!*text) return DIGITS_EMPTY;
+  long long sum = 0;
+  for (const char* at = text; *at; ++at) {
+    if (*at < '0' || *at > '9') return DIGITS_NOT_DIGIT;
+    sum = sum * 10 + (*at - '0');
+    if (sum > limit) return DIGITS_OVER_LIMIT;
+  }
+  *value = sum;
+  return DIGITS_OK;
+}

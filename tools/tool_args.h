@@ -24,3 +24,10 @@ int ToolUsageError(const ToolHelp& tool, const char* why);
 
 // The version of the project, e.g. "0.3.0".
 const char* ToolVersion();
+
+// Reads text as decimal digits only: no sign, no blanks, nothing after the number. DIGITS_OK
+// with *value 0..limit, or why not, whichever comes first from the left: DIGITS_EMPTY,
+// DIGITS_NOT_DIGIT (a character other than 0-9), DIGITS_OVER_LIMIT (the digits so far exceed
+// limit). *value is set only on DIGITS_OK. limit is at most 2^62.
+enum DigitsResult { DIGITS_OK, DIGITS_EMPTY, DIGITS_NOT_DIGIT, DIGITS_OVER_LIMIT };
+DigitsResult ParseDigits(const char* text, long long limit, long long* value);

@@ -9,6 +9,7 @@
 
 #include "platform/whole_file.h"
 #include "tools/render_output.h"
+#include "tools/tool_args.h"
 
 bool ParseTuneOption(int argc, char** argv, int* i, ConvertOptions* options, std::string* bad) {
   const std::string arg = argv[*i];
@@ -29,17 +30,8 @@ bool ParseTuneOption(int argc, char** argv, int* i, ConvertOptions* options, std
     if (!ParseLayout(argv[++*i], options->Layout)) *bad = problem;
     return true;
   }
-  // Decimal digits only: no sign, no blanks, nothing after the number.
-  const long long limit = clock ? 0xFFFFFFFFLL : 65535;
-  const char* text = argv[++*i];
   long long value = 0;
-  bool wrong = !*text;
-  for (const char* at = text; *at && !wrong; ++at) {
-    if (*at < '0' || *at > '9') wrong = true;
-    else value = value * 10 + (*at - '0');
-    if (value > limit) wrong = true;
-  }
-  if (wrong || value < 1) *bad = problem;
+  if (ParseDigits(argv[++*i], clock ? 0xFFFFFFFFLL : 65535, &value) != DIGITS_OK || value < 1) *bad = problem;
   else if (clock) options->Clock = value;
   else options->Song = static_cast<int32_t>(value);
   return true;
@@ -83,8 +75,8 @@ int32_t ConvertTuneBytes(const char* program, const char* path, const std::vecto
                  : tune.DroppedDigidrums                      ? "digidrums"
                                                               : "effects");
   if (dump.Count < dump.FullCount)
-    std::fprintf(stderr, "%s: %s: cut at %d of %lld frames (the player holds %d)\n", program, path, MAX_FRAMES,
-                 static_cast<long long>(dump.FullCount), MAX_FRAMES);
+    std::fprintf(stderr, "%s: %s: cut at %d of %lld frames (the player holds %d)\n", program, path, MaxDumpFrames,
+                 static_cast<long long>(dump.FullCount), MaxDumpFrames);
   return 0;
 }
 

@@ -131,18 +131,18 @@ TEST_F(LoaderEdges, AStopRequestedBeforeTheLoadSkipsIt) {
   ::rmdir(music.c_str());
 }
 
-// A line that starts within the first MaxDumpBytes bytes is read whole only if it also ends
+// A line that starts within the first MAX_DUMP_BYTES bytes is read whole only if it also ends
 // there; one wholly past them is not read at all.
 TEST_F(LoaderEdges, ReadingEndsAfterMaxDumpBytes) {
   const size_t line = std::strlen(Line);
   {
-    TempFile file(std::string(static_cast<size_t>(MaxDumpBytes) - line, '\n') + Line);
+    TempFile file(std::string(static_cast<size_t>(MAX_DUMP_BYTES) - line, '\n') + Line);
     EXPECT_EQ(LoadDumpFile(file.Path.c_str()), 0);
     EXPECT_EQ(App.Dump.FrameCount, 1);
   }
   App.Dump.FrameCount = 0;
   {
-    TempFile file(std::string(static_cast<size_t>(MaxDumpBytes), '\n') + Line + Line);
+    TempFile file(std::string(static_cast<size_t>(MAX_DUMP_BYTES), '\n') + Line + Line);
     EXPECT_EQ(LoadDumpFile(file.Path.c_str()), 0);
     EXPECT_EQ(App.Dump.FrameCount, 0);
   }

@@ -216,13 +216,13 @@ TEST(BadInput, LongRunsAndHugeCountsStoreNoMoreThanTheDumpShows) {
   std::string why;
   ASSERT_EQ(ReadNamed("long.psg", &tune, &why), 0) << why;
   EXPECT_EQ(tune.FrameCount, 8 + 40 * 1020);
-  EXPECT_EQ(tune.ShapeWritten.size(), static_cast<size_t>(MAX_FRAMES));
+  EXPECT_EQ(tune.ShapeWritten.size(), static_cast<size_t>(MaxDumpFrames));
   // 1000 x "FE FF" declare 1020000 frames in 2 kB: counted, not stored.
   std::vector<uint8_t> runs = {'P', 'S', 'G', 0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF};
   for (int i = 0; i < 1000; ++i) runs.insert(runs.end(), {0xFE, 0xFF});
   ASSERT_EQ(ReadTune(runs.data(), runs.size(), &tune, &why), 0) << why;
   EXPECT_EQ(tune.FrameCount, 1 + 1000 * 1020);
-  EXPECT_EQ(tune.Registers.size(), static_cast<size_t>(MAX_FRAMES) * 14);
+  EXPECT_EQ(tune.Registers.size(), static_cast<size_t>(MaxDumpFrames) * 14);
 }
 
 // The header's own size is checked against the file before the bytes it covers are read
@@ -272,7 +272,7 @@ uint8_t At(const DumpFrames& d, int64_t line, int32_t reg) { return d.Registers[
 }  // namespace
 
 TEST(ConvertTune, CutsEveryRegisterToItsChipWidth) {
-  SourceTune t = MakeTune(1, 50, TARGET_CLOCK);
+  SourceTune t = MakeTune(1, 50, PLAYER_CHIP_CLOCK_HZ);
   for (int r = 0; r < 14; ++r) t.Registers[r] = 0xFF;
   t.ShapeWritten[0] = 1;
   const DumpFrames d = Convert(t);
@@ -314,7 +314,7 @@ TEST(ConvertTune, RescalesPeriodsRoundingHalfUpAndClamping) {
     keep.NoRescale = true;
     EXPECT_EQ(At(Convert(t, keep), 0, 0), c.Tone & 0xFF);
     keep.NoRescale = false;
-    keep.Clock = TARGET_CLOCK;
+    keep.Clock = PLAYER_CHIP_CLOCK_HZ;
     EXPECT_EQ(At(Convert(t, keep), 0, 0), c.Tone & 0xFF);
   }
 }
@@ -330,7 +330,7 @@ TEST(ConvertTune, ClockOptionOverridesTheFileAndAZeroClockIsRefused) {
 }
 
 TEST(ConvertTune, SlowRatesRepeatFramesWithoutRepeatingShapes) {
-  SourceTune t = MakeTune(3, 25, TARGET_CLOCK);
+  SourceTune t = MakeTune(3, 25, PLAYER_CHIP_CLOCK_HZ);
   for (int f = 0; f < 3; ++f) t.Registers[static_cast<size_t>(f) * 14] = static_cast<uint8_t>(10 + f);
   SetShape(&t, 0, 4);
   SetShape(&t, 2, 9);
@@ -345,7 +345,7 @@ TEST(ConvertTune, SlowRatesRepeatFramesWithoutRepeatingShapes) {
 
 TEST(ConvertTune, FastRatesKeepTheLastShapeOfTheSkippedFrames) {
   // 60 Hz: line k shows source frame floor(6k/5): 0 1 2 3 4 6 7 8 9 10 12 ...
-  SourceTune t = MakeTune(12, 60, TARGET_CLOCK);
+  SourceTune t = MakeTune(12, 60, PLAYER_CHIP_CLOCK_HZ);
   for (int f = 0; f < 12; ++f) t.Registers[static_cast<size_t>(f) * 14] = static_cast<uint8_t>(f);
   SetShape(&t, 5, 1);   // skipped: carried by the line showing frame 6
   SetShape(&t, 6, 2);   // ... but frame 6's own write is the later one
@@ -358,17 +358,17 @@ TEST(ConvertTune, FastRatesKeepTheLastShapeOfTheSkippedFrames) {
   EXPECT_EQ(At(d, 5, 13), 2);
   EXPECT_EQ(At(d, 6, 13), 8);
   EXPECT_EQ(At(d, 9, 13), 0xFF);
-  SourceTune u = MakeTune(12, 60, TARGET_CLOCK);
+  SourceTune u = MakeTune(12, 60, PLAYER_CHIP_CLOCK_HZ);
   SetShape(&u, 5, 1);
   EXPECT_EQ(At(Convert(u), 5, 13), 1);
 }
 
 TEST(ConvertTune, CutsAtTheDumpCapacity) {
-  const SourceTune t = MakeTune(MAX_FRAMES + 10, 50, TARGET_CLOCK);
+  const SourceTune t = MakeTune(MaxDumpFrames + 10, 50, PLAYER_CHIP_CLOCK_HZ);
   const DumpFrames d = Convert(t);
-  EXPECT_EQ(d.Count, MAX_FRAMES);
-  EXPECT_EQ(d.FullCount, MAX_FRAMES + 10);
-  const DumpFrames exact = Convert(MakeTune(MAX_FRAMES, 50, TARGET_CLOCK));
+  EXPECT_EQ(d.Count, MaxDumpFrames);
+  EXPECT_EQ(d.FullCount, MaxDumpFrames + 10);
+  const DumpFrames exact = Convert(MakeTune(MaxDumpFrames, 50, PLAYER_CHIP_CLOCK_HZ));
   EXPECT_EQ(exact.Count, exact.FullCount);
 }
 

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (tune.ListOnly) return 0;
   Check(tune.Song >= 1 && static_cast<size_t>(tune.Song) <= tune.Songs.size());
   Check(tune.FrameCount >= 1 && tune.FrameCount <= 65535);
-  Check(static_cast<int64_t>(tune.ShapeWritten.size()) == (tune.FrameCount < MAX_FRAMES ? tune.FrameCount : MAX_FRAMES));
+  Check(static_cast<int64_t>(tune.ShapeWritten.size()) == (tune.FrameCount < MaxDumpFrames ? tune.FrameCount : MaxDumpFrames));
   DumpFrames dump;
   Check(ConvertTune(tune, ConvertOptions{}, &dump, &why) == 0);
   for (int64_t k = 0; k < dump.Count; ++k) {

@@ -2,7 +2,7 @@
 // Feeds arbitrary bytes to one music reader (FUZZ_READER, set by the build) and converts what
 // it reads. Besides the sanitizers' checks it asserts the reader's record is consistent (one
 // shape flag per stored frame, never more stored frames than the music has or than the dump
-// needs) and that the dump has at most MAX_FRAMES lines of valid shapes in 43 bytes each.
+// needs) and that the dump has at most MaxDumpFrames lines of valid shapes in 43 bytes each.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(tune.Clock == 0 && options.Clock == 0);
       return 0;
     }
-    Check(dump.Count >= 1 && dump.Count <= MAX_FRAMES && dump.Count <= dump.FullCount);
+    Check(dump.Count >= 1 && dump.Count <= MaxDumpFrames && dump.Count <= dump.FullCount);
     Check(dump.Registers.size() == static_cast<size_t>(dump.Count) * 14);
     for (int64_t k = 0; k < dump.Count; ++k) {
       const uint8_t shape = dump.Registers[static_cast<size_t>(k) * 14 + 13];

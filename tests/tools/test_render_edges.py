@@ -271,6 +271,8 @@ class ConvertEdges(unittest.TestCase):
                 result = convert('--clock', value, self.tune, out)
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertIn(b'--clock', result.stderr)
+        for value in ('0', '65536', '1x'):  # --song reads its digits as --clock does, up to 65535
+            self.assertEqual(convert('--song', value, self.tune, out).returncode, 2, value)
         self.assertFalse(os.path.exists(out))
         self.assertEqual(convert('--clock', '1750000', self.tune, out).returncode, 0)
 
