@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr int32_t PumpPollMs = 5;
-constexpr int32_t StopPollMs = 10;
-constexpr int32_t FrameBytesOfPosition = 4;  // the play position counts frames of 4 bytes
+constexpr int32_t PUMP_POLL_MS = 5;
+constexpr int32_t STOP_POLL_MS = 10;
+constexpr int32_t POSITION_FRAME_BYTES = 4;  // the play position counts frames of 4 bytes
 
 }  // namespace
 
@@ -210,12 +210,12 @@ int32_t StreamPump(intptr_t) {
     } else if (device->GetPositionBytes(s.Device, &playedBytes) == WAVE_OUT_DEVICE_LOST) {
       LoseDevice(device, playBlock);
     } else {
-      const int32_t playFrame = static_cast<int32_t>((playedBytes / FrameBytesOfPosition) % static_cast<uint32_t>(s.RingFrames));
+      const int32_t playFrame = static_cast<int32_t>((playedBytes / POSITION_FRAME_BYTES) % static_cast<uint32_t>(s.RingFrames));
       playBlock = playFrame / s.BlockFrames;
       while (s.WriteBlock != playBlock) RenderBlock();
     }
     if (IdleCallbackFn idle = s.IdleCallback) idle();
-    SleepMs(PumpPollMs);
+    SleepMs(PUMP_POLL_MS);
   }
   s.PumpExited.store(1);
   return 0;
@@ -267,7 +267,7 @@ int32_t StopAudioStream() {
   const WaveOutOps* device = CurrentWaveOut();
   s.StopRequested.store(1);
   if (s.PumpStarted) {
-    while (s.PumpExited.load() != 1) SleepMs(StopPollMs);
+    while (s.PumpExited.load() != 1) SleepMs(STOP_POLL_MS);
     JoinThread(s.PumpThreadId);
     s.PumpStarted = 0;
   }
