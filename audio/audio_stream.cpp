@@ -172,20 +172,27 @@ void LoseDevice(const WaveOutOps* device, int32_t playBlock) {
 }
 
 // Opens the default device on the ring as the stream's open does; 0 when it plays the ring.
-int32_t ReopenDevice(const WaveOutOps* device) {
+// Opens device in the stream's format and hands it the whole ring: 0 playing; 1 the device did
+// not open (no device left); 2 the header was not prepared, 3 not written (the device is open).
+int32_t StartDevice(const WaveOutOps* device) {
   AudioStream& s = Stream();
   const WaveFormat format = StreamFormat();
   s.Device = nullptr;
-  if (device->Open(&s.Device, &format) != 0) {
+  if (!s.RingBuffer || device->Open(&s.Device, &format) != 0) {
     s.Device = nullptr;
     return 1;
   }
   FillRingHeader();
-  if (device->PrepareHeader(s.Device, &s.RingHeader) != 0 || device->Write(s.Device, &s.RingHeader) != 0) {
-    CloseDevice(device);
-    return 1;
-  }
+  if (device->PrepareHeader(s.Device, &s.RingHeader) != 0) return 2;
+  if (device->Write(s.Device, &s.RingHeader) != 0) return 3;
   return 0;
+}
+
+// After a lost device: the next device started, or none left open. 0 when it plays.
+int32_t ReopenDevice(const WaveOutOps* device) {
+  const int32_t result = StartDevice(device);
+  if (result > 1) CloseDevice(device);
+  return result == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -235,17 +242,7 @@ int32_t OpenAudioStream() {
   AudioStream& s = Stream();
   const WaveOutOps* device = CurrentWaveOut();
   PrepareStream();
-
-  s.Device = nullptr;
-  const WaveFormat format = StreamFormat();
-  if (!s.RingBuffer || device->Open(&s.Device, &format) != 0) {
-    s.Device = nullptr;
-    return s.OpenResult = 1;
-  }
-
-  FillRingHeader();
-  if (device->PrepareHeader(s.Device, &s.RingHeader) != 0) return s.OpenResult = 2;
-  if (device->Write(s.Device, &s.RingHeader) != 0) return s.OpenResult = 3;
+  if (const int32_t result = StartDevice(device)) return s.OpenResult = result;
 
   s.DeviceLost.store(0);
   s.LostCycles = 0;
