@@ -30,8 +30,9 @@ constexpr int32_t SDL_PIPEWIRE_FRAMES = 4096;
 // What PulseAudio (or pipewire-pulse) is asked to hold behind SDL, in ms, unless the user set
 // PULSE_LATENCY_MSEC. Left to SDL's request (one device buffer) PulseAudio settles on about 3 ms,
 // and one late wake-up of SDL's thread is a gap. Asked for 60 ms PulseAudio queued 31-38 ms, and
-// a busy machine still made an occasional gap on PulseAudio and pipewire-pulse; 100 ms made none.
-constexpr int32_t SERVER_LATENCY_MS = 100;
+// a busy machine still made an occasional gap on PulseAudio and pipewire-pulse; so did 100 ms (one
+// gap in six 30 s runs, twice); 150 ms made none in six, three of them under two cores of load.
+constexpr int32_t SERVER_LATENCY_MS = 150;
 
 // Bytes copied to SDL but not yet heard, as the play position assumes them, for SDL's audio
 // driver `driver` (null: none) with deviceFrames frames per device buffer in format: none for

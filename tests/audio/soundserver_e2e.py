@@ -34,9 +34,9 @@ RESYNC_FRAMES = 256       # frames that must match again after a gap
 RETURN_LIMIT_S = 0.5      # sound back within this of the server's return
 ABSENT_S = 2.0            # the server is away this long
 RECORDER_MS = 5           # parec's latency in the kill case: what its lost buffer may hide
-QUEUE_FRAMES = 100 * SAMPLE_RATE // 1000  # the queue the player asks of the server: its resume
+QUEUE_FRAMES = 150 * SAMPLE_RATE // 1000  # the queue the player asks of the server: its resume
 #                                          takes all of it as not yet heard, so repeats up to it
-LEVEL_LIMIT_S = 0.16 + 0.1 + 0.012 + 0.05  # the ring, the server's queue, SDL's buffer, the recorder
+LEVEL_LIMIT_S = 0.16 + 0.15 + 0.012 + 0.05  # the ring, the server's queue, SDL's buffer, the recorder
 PATHS = {  # case: (SDL audio driver, server, what SDL talks to)
     "pulse": ("pulseaudio", "pulseaudio", "PulseAudio"),
     "pipewire_pulse": ("pulseaudio", "pipewire", "pipewire-pulse"),
