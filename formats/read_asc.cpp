@@ -345,4 +345,4 @@ int32_t ReadAsc(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
 
 }  // namespace
 
-const TuneReader AscReader = {"ASC", DetectAsc, ReadAsc};
+const TuneReader AscReader = {.Name = "ASC", .Detect = DetectAsc, .Read = ReadAsc};

@@ -196,4 +196,4 @@ int32_t ReadAy(const uint8_t* bytes, size_t size, SourceTune* tune, std::string*
 
 }  // namespace
 
-const TuneReader AyReader = {"AY", DetectAy, ReadAy};
+const TuneReader AyReader = {.Name = "AY", .Detect = DetectAy, .Read = ReadAy};

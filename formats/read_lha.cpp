@@ -110,4 +110,4 @@ int32_t ReadLha(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
 
 }  // namespace
 
-const TuneReader LhaReader = {"LHA", DetectLha, ReadLha};
+const TuneReader LhaReader = {.Name = "LHA", .Detect = DetectLha, .Read = ReadLha};

@@ -91,4 +91,4 @@ int32_t ReadPsg(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
 
 }  // namespace
 
-const TuneReader PsgReader = {"PSG", DetectPsg, ReadPsg};
+const TuneReader PsgReader = {.Name = "PSG", .Detect = DetectPsg, .Read = ReadPsg};

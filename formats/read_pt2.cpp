@@ -160,4 +160,4 @@ int32_t ReadPt2(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
 
 }  // namespace
 
-const TuneReader Pt2Reader = {"PT2", DetectPt2, ReadPt2};
+const TuneReader Pt2Reader = {.Name = "PT2", .Detect = DetectPt2, .Read = ReadPt2};

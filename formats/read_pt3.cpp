@@ -258,4 +258,4 @@ int32_t ReadPt3(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
 
 }  // namespace
 
-const TuneReader Pt3Reader = {"PT3", DetectPt3, ReadPt3};
+const TuneReader Pt3Reader = {.Name = "PT3", .Detect = DetectPt3, .Read = ReadPt3};

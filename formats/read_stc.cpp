@@ -309,4 +309,4 @@ int32_t ReadStc(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
 
 }  // namespace
 
-const TuneReader StcReader = {"STC", DetectStc, ReadStc};
+const TuneReader StcReader = {.Name = "STC", .Detect = DetectStc, .Read = ReadStc};

@@ -72,4 +72,4 @@ int32_t ReadVtx(const uint8_t* bytes, size_t size, SourceTune* tune, std::string
 
 }  // namespace
 
-const TuneReader VtxReader = {"VTX", DetectVtx, ReadVtx};
+const TuneReader VtxReader = {.Name = "VTX", .Detect = DetectVtx, .Read = ReadVtx};

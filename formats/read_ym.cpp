@@ -204,4 +204,4 @@ int32_t ReadYm(const uint8_t* bytes, size_t size, SourceTune* tune, std::string*
 
 }  // namespace
 
-const TuneReader YmReader = {"YM", DetectYm, ReadYm};
+const TuneReader YmReader = {.Name = "YM", .Detect = DetectYm, .Read = ReadYm};

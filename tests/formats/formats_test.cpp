@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,11 +22,28 @@ std::string TunesDir() {
   return dir ? dir : "";
 }
 
-std::vector<std::string> ListFile(const std::string& name) {
+std::string SharedDir() {
+  const char* dir = std::getenv("TONEWELL_SHARED");
+  return dir ? dir : TONEWELL_SHARED_DIR;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
   std::vector<std::string> lines;
-  std::ifstream in(TunesDir() + "/" + name);
+  std::ifstream in(path);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+std::vector<std::string> ListFile(const std::string& name) { return Lines(TunesDir() + "/" + name); }
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  EXPECT_EQ(ReadRegularFile(path.c_str(), MAX_INPUT_BYTES, &bytes, &why), 0) << path << ": " << why;
+  return bytes;
+}
+
+bool EndsWith(const std::string& s, const std::string& end) {
+  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
 struct Expected {
@@ -97,9 +114,7 @@ void CheckGoodFiles(std::initializer_list<const char*> endings, const char* list
   int checked = 0;
   for (const std::string& name : ListFile(list)) {
     bool wanted = false;
-    for (const char* ending : endings) wanted |= name.size() >= std::strlen(ending) &&
-                                                 name.compare(name.size() - std::strlen(ending), std::string::npos,
-                                                              ending) == 0;
+    for (const char* ending : endings) wanted |= EndsWith(name, ending);
     if (!wanted) continue;
     SCOPED_TRACE(name);
     SourceTune tune;
@@ -131,65 +146,83 @@ TEST(TrackerModules, PlayTheWorkedExamplesAndEveryCommandAsTheirPlayers) { Check
 
 namespace {
 
-const TuneReader* const AllReaders[] = {&PsgReader, &YmReader, &AyReader, &VtxReader, &LhaReader, &Pt3Reader, &Pt2Reader, &AscReader,
-                                        &StcReader, &StpReader, &SqtReader};
+const TuneReader* const AllReaders[] = {&PsgReader, &YmReader, &AyReader, &VtxReader, &LhaReader, &Pt3Reader,
+                                        &Pt2Reader, &AscReader, &StcReader, &StpReader, &SqtReader};
+const TuneReader* const ModuleReaders[] = {&AyReader, &Pt3Reader, &Pt2Reader, &AscReader, &StcReader, &StpReader, &SqtReader};
 
 // The names of the readers whose detection accepts the bytes, joined by spaces.
-std::string Takers(const std::vector<uint8_t>& bytes) {
+template <size_t N>
+std::string Takers(const TuneReader* const (&readers)[N], const uint8_t* bytes, size_t size) {
   std::string names;
-  for (const TuneReader* reader : AllReaders)
-    if (reader->Detect(bytes.data(), bytes.size())) names += std::string(names.empty() ? "" : " ") + reader->Name;
+  for (const TuneReader* reader : readers)
+    if (reader->Detect(bytes, size)) names += std::string(names.empty() ? "" : " ") + reader->Name;
   return names;
 }
+std::string Takers(const std::vector<uint8_t>& b) { return Takers(AllReaders, b.data(), b.size()); }
 
-std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  std::string why;
-  EXPECT_EQ(ReadRegularFile(path.c_str(), MAX_INPUT_BYTES, &bytes, &why), 0) << path << ": " << why;
-  return bytes;
+// A file is taken by its own reader and no other: the reader whose name begins the format it
+// reads as (LHA for a packed file); a file that is no tune (a dump, a text) by none.
+void CheckTakenByItsOwnReaderOnly(const std::string& path, int* tunes) {
+  SCOPED_TRACE(path);
+  const std::vector<uint8_t> bytes = FileBytes(path);
+  SourceTune tune;
+  std::string why, want;
+  if (ReadTune(bytes.data(), bytes.size(), &tune, &why) == 0) {
+    ++*tunes;
+    for (const TuneReader* reader : AllReaders)
+      if (tune.Format.rfind(reader->Name, 0) == 0) want = reader->Name;
+    if (tune.Format.find("LHA") != std::string::npos) want = "LHA";
+  }
+  EXPECT_EQ(Takers(bytes), want) << tune.Format;
 }
 
 }  // namespace
 
-// Every generated file is taken by its own reader and no other.
 TEST(Recognition, EveryTestFileIsTakenByItsOwnReaderOnly) {
-  for (const std::string& name : ListFile("good.txt")) {
-    SourceTune tune;
-    std::string why;
-    ASSERT_EQ(ReadNamed(name, &tune, &why), 0) << name << ": " << why;
-    const std::string& f = tune.Format;
-    const std::string want = f.find("LHA") != std::string::npos ? "LHA" : f.substr(0, f.find_first_of("0123456789 "));
-    EXPECT_EQ(Takers(FileBytes(TunesDir() + "/" + name)), want) << name;
-  }
+  int tunes = 0;
+  for (const char* list : {"good.txt", "modules.txt", "modules_good.txt"})
+    for (const std::string& name : ListFile(list)) CheckTakenByItsOwnReaderOnly(TunesDir() + "/" + name, &tunes);
+  EXPECT_GE(tunes, 38 + 12 + 37);
+  // Damaged modules that are still modules in shape stay with their reader, to be refused there.
+  EXPECT_EQ(Takers(FileBytes(TunesDir() + "/orn_first.sqt")), "SQT");
+  EXPECT_EQ(Takers(FileBytes(TunesDir() + "/player_sample.stp")), "STP");
+  EXPECT_EQ(Takers(FileBytes(TunesDir() + "/cut.stp")), "");
 }
 
-// The shared test data: real STC and ASC modules taken by their readers only; PT3, PT2, SQT,
-// STP, AY files and dump texts by none of the two.
-TEST(Recognition, RealModulesDumpsAndRandomBytes) {
-  const char* env = std::getenv("TONEWELL_SHARED");
-  const std::string shared = env ? env : TONEWELL_SHARED_DIR;
-  int files = 0;
+// The shared test data: real modules and AY files by their own readers only, dumps by none.
+TEST(Recognition, RealFilesAreTakenByTheirOwnReaderOnly) {
+  int tunes = 0;
   for (const char* folder : {"trackers2", "trackers", "ay"}) {
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(shared + "/testdata/" + folder, error)) {
-      const std::string name = entry.path().filename().string();
-      const std::string ending = name.substr(name.rfind('.') + 1);
-      const std::string takers = Takers(FileBytes(entry.path().string()));
-      ++files;
-      const std::string mine = takers == "ASC" || takers == "STC" ? takers : takers.find("ASC") != std::string::npos ||
-                                                                             takers.find("STC") != std::string::npos ? "both" : "";
-      EXPECT_EQ(mine, ending == "stc" ? "STC" : ending == "asc" ? "ASC" : "") << name << " taken by " << takers;
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(SharedDir() + "/testdata/" + folder, error))
+      CheckTakenByItsOwnReaderOnly(entry.path().string(), &tunes);
   }
-  if (files == 0) GTEST_SKIP() << "no shared test data in " << shared << " (set TONEWELL_SHARED)";
+  if (tunes == 0) GTEST_SKIP() << "no shared test data in " << SharedDir() << " (set TONEWELL_SHARED)";
+  EXPECT_EQ(tunes, 4 + 10 + 15);
 }
 
+// Random bytes are no module: plain noise, noise with an SQT size word, and noise with a PT2
+// header's fields in their ranges (PT2 has no magic: only its lists and offsets remain).
 TEST(Recognition, RandomBytesAreNoModule) {
   uint32_t seed = 21;
   for (int i = 0; i < 20000; ++i) {
-    std::vector<uint8_t> bytes(16 + (i * 7919) % 20000);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
-    ASSERT_FALSE(AscReader.Detect(bytes.data(), bytes.size()) || StcReader.Detect(bytes.data(), bytes.size())) << i;
+    std::vector<uint8_t> b(16 + (i * 7919) % 20000);
+    for (uint8_t& x : b) x = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+    ASSERT_EQ(Takers(ModuleReaders, b.data(), b.size()), "") << i;
+  }
+  std::mt19937 rng(2121);
+  for (int i = 0; i < 20000; ++i) {
+    std::vector<uint8_t> b(16 + rng() % 4000);
+    for (uint8_t& x : b) x = static_cast<uint8_t>(rng());
+    if (i % 2) b[0] = static_cast<uint8_t>(b.size()), b[1] = static_cast<uint8_t>(b.size() >> 8);
+    ASSERT_EQ(Takers(ModuleReaders, b.data(), b.size()), "") << i;
+  }
+  seed = 1;
+  std::vector<uint8_t> noise(4096);
+  for (int32_t round = 0; round < 100000; ++round) {
+    for (uint8_t& b : noise) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
+    if (round % 2) noise[0] = 6, noise[1] = 1, noise[2] = 0;
+    ASSERT_EQ(Takers(ModuleReaders, noise.data(), 133 + round % 3000), "") << "round " << round;
   }
 }
 
@@ -429,6 +462,60 @@ TEST(RoundTrip, PsgThroughDumpTextGivesTheSameFrames) {
   }
 }
 
+// --- SQ-Tracker and Sound Tracker Pro (make_sqt_stp_modules.py) ------------------------------------
+
+namespace {
+
+// Reads the module and compares its frame count, loop frame and the frames NAME.want lists
+// ("N f" for the --no-rescale dump, "N d" for the clock rule's).
+void CheckWantedFrames(const std::string& name) {
+  SCOPED_TRACE(name);
+  const std::vector<uint8_t> bytes = FileBytes(TunesDir() + "/" + name);
+  SourceTune tune;
+  std::string why;
+  ASSERT_EQ(ReadTune(bytes.data(), bytes.size(), &tune, &why), 0) << why;
+  EXPECT_EQ(tune.Format, EndsWith(name, ".sqt") ? "SQT" : "STP");
+  std::vector<std::string> text[2];  // --no-rescale, clock rule
+  for (int rescale = 0; rescale < 2; ++rescale) {
+    DumpFrames dump;
+    ASSERT_EQ(ConvertTune(tune, ConvertOptions{0, rescale == 0}, &dump, &why), 0);
+    std::istringstream in(DumpText(dump));
+    for (std::string line; std::getline(in, line);) text[rescale].push_back(line.substr(0, line.size() - 1));
+  }
+  for (const std::string& want : ListFile(name + ".want")) {
+    std::istringstream fields(want);
+    std::string key, mode;
+    fields >> key;
+    if (key == "frames" || key == "loop") {
+      int64_t k;
+      fields >> k;
+      EXPECT_EQ(key == "frames" ? tune.FrameCount : tune.LoopFrame, k) << key;
+      continue;
+    }
+    const size_t k = std::stoul(key);
+    fields >> mode;
+    const std::vector<std::string>& got = text[mode == "d"];
+    ASSERT_LT(k, got.size());
+    EXPECT_EQ(got[k], want.substr(want.size() - 41)) << "frame " << k << (mode == "d" ? " (clock rule)" : "");
+  }
+}
+
+int32_t CheckWantedFrames(bool worked) {
+  int32_t checked = 0;
+  for (const std::string& name : ListFile("modules.txt"))
+    if ((name.rfind("worked_", 0) == 0) == worked) CheckWantedFrames(name), ++checked;
+  return checked;
+}
+
+}  // namespace
+
+TEST(TrackerModules, PlayEveryCommandAsWorkedOutByHand) { EXPECT_GE(CheckWantedFrames(false), 12); }
+
+TEST(TrackerModules, WorkedExamplesOfTheTrackerDocument) {
+  if (ListFile("worked.txt").empty()) GTEST_SKIP() << "trackers2.md not found (set TONEWELL_SHARED to the shared folder)";
+  EXPECT_EQ(CheckWantedFrames(true), 4);
+}
+
 // --- Pro Tracker modules (make_pt_modules.py) ------------------------------------------------------
 
 TEST(TrackerModules, WorkedExamplesAndGeneratedModulesGiveTheirFrames) {
@@ -442,9 +529,8 @@ TEST(TrackerModules, EveryTruncationIsRefusedAndEveryFlippedByteStaysInside) {
   int32_t cuts = 0;
   for (const std::string& name : ListFile("modules_good.txt")) {
     if (name.find("two_modules") != std::string::npos || name == "endless.pt3") continue;
-    std::vector<uint8_t> bytes;
+    const std::vector<uint8_t> bytes = FileBytes(TunesDir() + "/" + name);
     std::string why;
-    ASSERT_EQ(ReadRegularFile((TunesDir() + "/" + name).c_str(), MAX_INPUT_BYTES, &bytes, &why), 0);
     const size_t unread = name.rfind("ex2", 0) == 0 ? 3 : 0;  // example 2's ornament 0 is never selected
     for (size_t size = 1; size < bytes.size() - unread; ++size, ++cuts) {
       SourceTune tune;
@@ -463,16 +549,13 @@ TEST(TrackerModules, EveryTruncationIsRefusedAndEveryFlippedByteStaysInside) {
   EXPECT_GT(cuts, 5000);
 }
 
-// PT2 has no magic: its structural checks turn down every other format, dump text and noise.
-TEST(Pt2Reader, TurnsDownOtherFormatsDumpTextAndRandomBytes) {
+// PT2 has no magic: its structural checks turn down the dump text of every other format.
+TEST(Pt2Reader, TurnsDownDumpText) {
   int32_t checked = 0;
   for (const std::string& name : ListFile("good.txt")) {
-    std::vector<uint8_t> bytes;
-    std::string why;
-    ASSERT_EQ(ReadRegularFile((TunesDir() + "/" + name).c_str(), MAX_INPUT_BYTES, &bytes, &why), 0);
-    EXPECT_FALSE(Pt2Reader.Detect(bytes.data(), bytes.size())) << name;
     SourceTune tune;
-    ASSERT_EQ(ReadTune(bytes.data(), bytes.size(), &tune, &why), 0);
+    std::string why;
+    ASSERT_EQ(ReadNamed(name, &tune, &why), 0);
     DumpFrames dump;
     ASSERT_EQ(ConvertTune(tune, ConvertOptions{}, &dump, &why), 0);
     const std::string text = DumpText(dump);
@@ -480,21 +563,13 @@ TEST(Pt2Reader, TurnsDownOtherFormatsDumpTextAndRandomBytes) {
     ++checked;
   }
   EXPECT_GT(checked, 20);
-  uint32_t seed = 1;
-  std::vector<uint8_t> noise(4096);
-  for (int32_t round = 0; round < 100000; ++round) {
-    for (uint8_t& b : noise) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
-    // Also with the header fields in their ranges: only the list and the table offset remain.
-    if (round % 2) noise[0] = 6, noise[1] = 1, noise[2] = 0;
-    ASSERT_FALSE(Pt2Reader.Detect(noise.data(), 133 + round % 3000)) << "round " << round;
-  }
 }
 
 // The note tables (5.3) and volume tables (6) as the tracker document prints them, read from
 // TONEWELL_SHARED/trackers.md (the environment's, else the build's).
 TEST(TrackerTables, EqualTheTablesOfTheTrackerDocument) {
-  const char* shared = std::getenv("TONEWELL_SHARED") ? std::getenv("TONEWELL_SHARED") : TONEWELL_SHARED_DIR;
-  std::ifstream in(std::string(shared) + "/trackers.md");
+  const std::string shared = SharedDir();
+  std::ifstream in(shared + "/trackers.md");
   if (!in) GTEST_SKIP() << "no trackers.md in " << shared << " (set TONEWELL_SHARED)";
   struct Heading { const char* Text; int32_t Table; bool Old; bool Volume; };
   const Heading headings[] = {{"#### T0-old", 0, true, false}, {"#### T0-new", 0, false, false}, {"#### T1:", 1, false, false},
