@@ -295,15 +295,13 @@ TEST_F(FltkLayerTest, KeysAtTheEndOfTheRangeDoNotMoveIt) {
 
 TEST_F(FltkLayerTest, DraggingGivesOneEventPerChangeOfPosition) {
   const SliderAtStart at = OpenSliderAt85();
-  Fl_Window* window = at.Window;
-  Fl_Slider* slider = at.Slider;
-  const int pressX = at.KnobX, y = at.Y;
+  const int pressX = at.KnobX;
   // Press near the knob, then drag left in steps (one repeated, the last beyond the end),
   // counting the changes of position the slider itself shows.
   int32_t changes = 0, last = 85;
   auto track = [&](int event, int x) {
-    Mouse(window, event, x, y);
-    const int32_t now = static_cast<int32_t>(slider->value());
+    Mouse(at.Window, event, x, at.Y);
+    const int32_t now = static_cast<int32_t>(at.Slider->value());
     changes += now != last;
     last = now;
   };
@@ -329,24 +327,13 @@ void SendPointer(Fl_Window* window, int type, int x, int y, bool held) {
   e.type = type;
   e.xany.display = fl_display;
   e.xany.window = fl_xid(window);
-  if (type == MotionNotify) {
-    e.xmotion.root = RootWindow(fl_display, fl_screen);
-    e.xmotion.x = x;
-    e.xmotion.y = y;
-    e.xmotion.x_root = window->x() + x;
-    e.xmotion.y_root = window->y() + y;
-    e.xmotion.state = held ? Button1Mask : 0;
-    e.xmotion.same_screen = True;
-  } else {
-    e.xbutton.root = RootWindow(fl_display, fl_screen);
-    e.xbutton.x = x;
-    e.xbutton.y = y;
-    e.xbutton.x_root = window->x() + x;
-    e.xbutton.y_root = window->y() + y;
-    e.xbutton.state = held ? Button1Mask : 0;
-    e.xbutton.button = Button1;
-    e.xbutton.same_screen = True;
-  }
+  // A motion event has these fields at the same places as a button event (is_hint for button).
+  XButtonEvent& b = e.xbutton;
+  b.root = RootWindow(fl_display, fl_screen);
+  b.x = x, b.y = y, b.x_root = window->x() + x, b.y_root = window->y() + y;
+  b.state = held ? Button1Mask : 0;
+  b.same_screen = True;
+  if (type != MotionNotify) b.button = Button1;
   ASSERT_NE(XSendEvent(fl_display, fl_xid(window), False, NoEventMask, &e), 0);
 }
 
@@ -354,11 +341,9 @@ void SendPointer(Fl_Window* window, int type, int x, int y, bool held) {
 // to the left and the release, all read by FLTK in one go. The knob ends at the release.
 TEST_F(FltkLayerTest, AReleaseReadTogetherWithTheLastMotionEndsTheDragThere) {
   const SliderAtStart at = OpenSliderAt85();
-  Fl_Window* window = at.Window;
-  const int knobX = at.KnobX, y = at.Y;
-  SendPointer(window, ButtonPress, knobX, y, false);
-  SendPointer(window, MotionNotify, -40, y, true);
-  SendPointer(window, ButtonRelease, -40, y, true);
+  SendPointer(at.Window, ButtonPress, at.KnobX, at.Y, false);
+  SendPointer(at.Window, MotionNotify, -40, at.Y, true);
+  SendPointer(at.Window, ButtonRelease, -40, at.Y, true);
   XSync(fl_display, False);  // all three are in the client's queue before the layer reads any
   EXPECT_EQ(WaitEvent(), EVENT_CONTROL);
   EXPECT_EQ(GetEventControl(), 5);
@@ -370,17 +355,15 @@ TEST_F(FltkLayerTest, AReleaseReadTogetherWithTheLastMotionEndsTheDragThere) {
 // The same drag with each event read on its own: the motion moves the knob, the release keeps it.
 TEST_F(FltkLayerTest, AReleaseAfterTheLastMotionWasReadKeepsTheKnobThere) {
   const SliderAtStart at = OpenSliderAt85();
-  Fl_Window* window = at.Window;
-  Fl_Slider* slider = at.Slider;
-  const int knobX = at.KnobX, y = at.Y;
-  SendPointer(window, ButtonPress, knobX, y, false);
-  SendPointer(window, MotionNotify, slider->x() + 20, y, true);
+  const int x = at.Slider->x() + 20;
+  SendPointer(at.Window, ButtonPress, at.KnobX, at.Y, false);
+  SendPointer(at.Window, MotionNotify, x, at.Y, true);
   XSync(fl_display, False);
   EXPECT_EQ(WaitEvent(), EVENT_CONTROL);
   const int32_t dragged = GetControlValue(5);
   EXPECT_LT(dragged, 85);
   EXPECT_GT(dragged, 0);
-  SendPointer(window, ButtonRelease, slider->x() + 20, y, true);
+  SendPointer(at.Window, ButtonRelease, x, at.Y, true);
   XSync(fl_display, False);
   EXPECT_EQ(WaitEvent(), EVENT_TIMER);  // the release itself moves nothing
   EXPECT_EQ(GetControlValue(5), dragged);
@@ -388,11 +371,8 @@ TEST_F(FltkLayerTest, AReleaseAfterTheLastMotionWasReadKeepsTheKnobThere) {
 
 TEST_F(FltkLayerTest, AClickAwayFromTheKnobMovesItWithOneEvent) {
   const SliderAtStart at = OpenSliderAt85();
-  Fl_Window* window = at.Window;
-  Fl_Slider* slider = at.Slider;
-  const int y = at.Y;
-  Mouse(window, FL_PUSH, slider->x() + 20, y);
-  Mouse(window, FL_RELEASE, slider->x() + 20, y);
+  Mouse(at.Window, FL_PUSH, at.Slider->x() + 20, at.Y);
+  Mouse(at.Window, FL_RELEASE, at.Slider->x() + 20, at.Y);
   EXPECT_EQ(WaitEvent(), EVENT_CONTROL);
   EXPECT_LT(GetControlValue(5), 85);
   EXPECT_EQ(WaitEvent(), EVENT_TIMER);
