@@ -6,7 +6,10 @@
 // What was handed over but not yet heard when a device is lost is no longer in the ring (the
 // pump has refilled those blocks), so the callback also keeps the last bytes it handed over; the
 // next device plays them first, from the block that was being heard up to the block the ring
-// resumes at, and nothing is skipped.
+// resumes at, and nothing is skipped. Two things SDL 2 does not say are inferred here: a device
+// SDL has found gone is still called, into a buffer nobody plays (those calls count nothing and
+// mark when it went); and its PipeWire driver never reports a server that has gone, it just stops
+// calling, so a PipeWire device silent for SDL_STALL_LIMIT_MS is taken as lost.
 #include <SDL.h>
 
 #include <algorithm>
@@ -34,9 +37,13 @@ struct WaveDevice {
   std::atomic<uint64_t> SilentAfter;
   std::atomic<int32_t> Callbacks;
   std::atomic<uint32_t> PumpMark;   // stored by every position query, loaded by the callback
+  std::atomic<uint64_t> FilledAt;   // SDL's performance counter after the last copy from the ring
   uint32_t InFlight;                // bytes assumed handed over but not yet heard; set at the open
   uint32_t BlockLength;             // the ring's block, from the header
   uint32_t PrefixAt, PrefixLength;  // the SDL thread's: resume bytes played before the ring
+  std::atomic<uint64_t> GoneAt;     // the counter when SDL first called for the gone device
+  std::atomic<uint64_t> CalledAt;   // the counter at the last call of the callback (or the write)
+  bool WatchStall;                  // the driver does not report a lost server: watch the calls
   bool Lost;                        // the pump's: a position query found the device gone
 };
 
@@ -69,7 +76,15 @@ void Remember(const Uint8* bytes, uint32_t length) {
 void SDLCALL FillDeviceBuffer(void* user, Uint8* stream, int len) {
   WaveDevice* d = static_cast<WaveDevice*>(user);
   if (len <= 0) return;
+  d->CalledAt.store(SDL_GetPerformanceCounter(), std::memory_order_relaxed);
   const int32_t started = d->Started.load(std::memory_order_acquire);
+  // SDL goes on calling for a device it has found gone, into a buffer nobody plays: those bytes
+  // are silence and not counted, and the first such call marks when the device went.
+  if (started == 1 && SDL_GetAudioDeviceStatus(d->Id) == SDL_AUDIO_STOPPED) {
+    if (!d->GoneAt.load(std::memory_order_relaxed)) d->GoneAt.store(SDL_GetPerformanceCounter(), std::memory_order_relaxed);
+    std::memset(stream, d->Silence, static_cast<size_t>(len));
+    return;
+  }
   if (started != 1) {
     std::memset(stream, d->Silence, static_cast<size_t>(len));
     (started == 0 ? d->SilentBefore : d->SilentAfter).fetch_add(static_cast<uint64_t>(len), std::memory_order_relaxed);
@@ -100,6 +115,7 @@ void SDLCALL FillDeviceBuffer(void* user, Uint8* stream, int len) {
   }
   Remember(fromRing, ringBytes);
   d->Played.store(d->Played.load(std::memory_order_relaxed) + ringBytes, std::memory_order_release);
+  d->FilledAt.store(SDL_GetPerformanceCounter(), std::memory_order_relaxed);
   d->Callbacks.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -157,6 +173,7 @@ int32_t SdlOpen(WaveDevice** device, const WaveFormat* format) {
   }
   d->Silence = d->Granted.silence;
   d->InFlight = SdlBytesInFlight(SDL_GetCurrentAudioDriver(), d->Granted.samples, format);
+  d->WatchStall = driver && std::strcmp(driver, "pipewire") == 0;
   // Run from now on, handing over silence until the write, so that the write starts the ring
   // at once and the silence before it is counted.
   SDL_PauseAudioDevice(d->Id, 0);
@@ -182,6 +199,7 @@ int32_t SdlWrite(WaveDevice* d, WaveHeader* header) {
   ResumeLength = 0;
   ResumeRing = nullptr;
   HistoryEnd = 0;
+  d->CalledAt.store(SDL_GetPerformanceCounter(), std::memory_order_relaxed);
   d->Started.store(1, std::memory_order_release);
   SDL_UnlockAudioDevice(d->Id);
   SDL_PauseAudioDevice(d->Id, 0);
@@ -196,7 +214,11 @@ int32_t SdlWrite(WaveDevice* d, WaveHeader* header) {
 // other thread could stand in for the pump's.
 int32_t SdlPosition(WaveDevice* d, uint32_t* bytes) {
   if (!d) return 1;
-  if (SDL_GetAudioDeviceStatus(d->Id) == SDL_AUDIO_STOPPED) {
+  // SDL's PipeWire driver never marks a device whose server has gone: it just calls no more.
+  const bool stalled = d->WatchStall && d->Started.load(std::memory_order_relaxed) == 1 &&
+                       SDL_GetPerformanceCounter() - d->CalledAt.load(std::memory_order_relaxed) >
+                           SDL_GetPerformanceFrequency() * SDL_STALL_LIMIT_MS / 1000;
+  if (stalled || SDL_GetAudioDeviceStatus(d->Id) == SDL_AUDIO_STOPPED) {
     d->Lost = true;
     return WAVE_OUT_DEVICE_LOST;
   }
@@ -220,14 +242,21 @@ int32_t SdlUnprepare(WaveDevice*, WaveHeader*) { return 0; }
 
 // After a loss, with SDL's thread ended: the stream turns its ring so that the block holding the
 // pump's last position comes first. Saves what was handed over from the start of the block the
-// listener was in (InFlight before the last byte handed over) up to that block, for the next
+// listener was in (InFlight before the last byte handed over, less what played on after it) up to that block, for the next
 // device to play first. Ring bytes and history bytes end together, the prefix counted apart.
 void SaveResume(WaveDevice* d) {
   const uint32_t played = d->Played.load();
   const uint32_t mark = d->PumpMark.load();
   if (!d->BlockLength || played < d->InFlight || mark > played) return;
   const uint32_t resumeAt = mark - mark % d->BlockLength;
-  uint32_t heard = played - d->InFlight;
+  // The queue was whole right after the last copy, and the server went on playing until SDL
+  // found it gone. SDL copies about once per device buffer; after a longer silence of its thread
+  // the server may have stopped too, so no more than two buffers are counted as played on.
+  const uint64_t goneAt = d->GoneAt.load(), filledAt = d->FilledAt.load();
+  const uint64_t rate = static_cast<uint64_t>(d->Granted.freq) * d->Granted.channels * SDL_AUDIO_BITSIZE(d->Granted.format) / 8;
+  const uint64_t since = goneAt > filledAt ? (goneAt - filledAt) * rate / SDL_GetPerformanceFrequency() : 0;
+  const uint32_t playedOn = static_cast<uint32_t>(std::min<uint64_t>(since, std::min(2u * d->Granted.size, d->InFlight)));
+  uint32_t heard = played - d->InFlight + playedOn;
   heard -= heard % d->BlockLength;
   if (heard >= resumeAt || played - heard > HistoryBytes) return;
   ResumeLength = resumeAt - heard;

@@ -33,6 +33,9 @@ constexpr int32_t SDL_PIPEWIRE_FRAMES = 4096;
 // a busy machine still made an occasional gap on PulseAudio and pipewire-pulse; so did 100 ms (one
 // gap in six 30 s runs, twice); 150 ms made none in six, three of them under two cores of load.
 constexpr int32_t SERVER_LATENCY_MS = 150;
+// A PipeWire device whose callback has not run for this long (ms) is taken as lost: SDL's driver
+// reports no lost server, it only stops calling. Four of its buffers, so load alone never trips it.
+constexpr int32_t SDL_STALL_LIMIT_MS = 400;
 
 // Bytes copied to SDL but not yet heard, as the play position assumes them, for SDL's audio
 // driver `driver` (null: none) with deviceFrames frames per device buffer in format: none for
