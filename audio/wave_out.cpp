@@ -10,7 +10,8 @@ int32_t NoPosition(WaveDevice*, uint32_t*) { return 1; }
 int32_t NoDevice(WaveDevice*) { return 0; }
 
 // A build without any sound backend: every open fails, as with no device at all.
-const WaveOutOps SilentWaveOut = {"none", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const WaveOutOps SilentWaveOut = {.Name = "none", .Open = nullptr, .PrepareHeader = nullptr, .Write = nullptr,
+    .GetPositionBytes = nullptr, .Reset = nullptr, .UnprepareHeader = nullptr, .Close = nullptr};
 
 const WaveOutOps* DefaultWaveOut() {
 #if defined(_WIN32)

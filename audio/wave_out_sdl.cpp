@@ -298,6 +298,7 @@ uint32_t SdlBytesInFlight(const char* driver, int32_t deviceFrames, const WaveFo
   return buffer;
 }
 
-const WaveOutOps SdlWaveOut = {"sdl2", SdlOpen, SdlPrepare, SdlWrite, SdlPosition, SdlReset, SdlUnprepare, SdlClose};
+const WaveOutOps SdlWaveOut = {.Name = "sdl2", .Open = SdlOpen, .PrepareHeader = SdlPrepare, .Write = SdlWrite,
+    .GetPositionBytes = SdlPosition, .Reset = SdlReset, .UnprepareHeader = SdlUnprepare, .Close = SdlClose};
 
 SdlWaveOutTally LastSdlWaveOutTally() { return LastTally; }

@@ -94,8 +94,8 @@ int32_t VirtualClose(WaveDevice* device) {
 
 }  // namespace
 
-const WaveOutOps VirtualWaveOut = {"virtual",     VirtualOpen,  VirtualPrepare,   VirtualWrite,
-                                   VirtualGetPosition, VirtualReset, VirtualUnprepare, VirtualClose};
+const WaveOutOps VirtualWaveOut = {.Name = "virtual", .Open = VirtualOpen, .PrepareHeader = VirtualPrepare, .Write = VirtualWrite,
+    .GetPositionBytes = VirtualGetPosition, .Reset = VirtualReset, .UnprepareHeader = VirtualUnprepare, .Close = VirtualClose};
 
 void ResetVirtualWaveOut() {
   Record = VirtualWaveOutRecord{};

@@ -87,6 +87,5 @@ int32_t WinmmClose(WaveDevice* device) { return static_cast<int32_t>(waveOutClos
 
 }  // namespace
 
-const WaveOutOps WinmmWaveOut = {
-    "winmm", WinmmOpen, WinmmPrepare, WinmmWrite, WinmmPosition, WinmmReset, WinmmUnprepare, WinmmClose,
-};
+const WaveOutOps WinmmWaveOut = {.Name = "winmm", .Open = WinmmOpen, .PrepareHeader = WinmmPrepare, .Write = WinmmWrite,
+    .GetPositionBytes = WinmmPosition, .Reset = WinmmReset, .UnprepareHeader = WinmmUnprepare, .Close = WinmmClose};
