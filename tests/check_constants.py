@@ -19,6 +19,10 @@ TABLE = [
     ("SAMPLE_RATE", "audio/audio_stream.cpp", r"\bSampleRate = (\d+);"),
     ("BLOCK_MS", "audio/audio_stream.cpp", r"\bBlockFrames = \(\(s\.SampleRate \* (\d+) / 1000\) \+ 3\) & ~3;"),
     ("RING_BLOCKS", "audio/audio_stream.cpp", r"\bRingFrames = s\.BlockFrames \* (\d+);"),
+    # The same numbers where they are words for the user or a script outside the build.
+    ("PLAYER_CHIP_CLOCK_HZ", "tools/tonewell_convert.cpp", r"for a (\d+) Hz chip"),
+    ("ZX_SPECTRUM_CLOCK_HZ", "tools/tune_input.h", r"PSG, modules (\d+)\)"),
+    ("PLAYER_CHIP_CLOCK_HZ", "tools/make_demo_tune.py", r"(?m)^CLOCK = (\d+)"),
 ]
 
 
