@@ -28,13 +28,8 @@ else
   [ -f "$WINEPREFIX/system.reg" ] || wineboot -i > /dev/null 2>&1
 fi
 
-PASSED=0
-FAILED=0
-check() {  # NAME COMMAND...
-  local name=$1
-  shift
-  if "$@"; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); echo "FAIL: $name"; fi
-}
+CHECKS_QUIET=1
+. "$SRC/tests/checks.sh"
 
 python3 "$SRC/tests/formats/make_tunes.py" "$WORK/tunes" || exit 1
 cd "$WORK/tunes" || exit 1
@@ -100,8 +95,7 @@ for dump in "$SHARED_AY"/*.song*.txt; do
     *) check "convert $base" same_convert "real-${base%%.ay.*}.ay" --song "$song" ;;
   esac
 done
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+summary
 exit
 fi
 check "render rate60.ym6 whole" same_render rate60.ym6
@@ -133,5 +127,4 @@ for file in short.ay amad.ay first_song.ay songs_outside.ay songs_before.ay data
   blocks_outside.ay blocks_unended.ay no_code.ay; do
   check "refuse $file" refused "$file"
 done
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+summary

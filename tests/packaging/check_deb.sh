@@ -18,11 +18,7 @@ if [ "${TONEWELL_PACKAGE_TESTS:-0}" != 1 ]; then
 fi
 [ "$(id -u)" -eq 0 ] || { echo "FAIL: dpkg -i needs root"; exit 1; }
 
-PASSED=0
-FAILED=0
-pass() { PASSED=$((PASSED + 1)); echo "PASS: $*"; }
-fail() { FAILED=$((FAILED + 1)); echo "FAIL: $*"; }
-check() { local name=$1; shift; if "$@"; then pass "$name"; else fail "$name"; fi; }
+. "$(dirname "$0")/../checks.sh"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
@@ -65,5 +61,4 @@ if [ "${TONEWELL_PACKAGE_KEEP:-0}" != 1 ]; then
   dpkg -r tonewell > "$WORK/remove.log" 2>&1
   check "dpkg -r removes it" eval '! dpkg-query -W -f="\${Status}" tonewell 2> /dev/null | grep -q "install ok installed"'
 fi
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+summary

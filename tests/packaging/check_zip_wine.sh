@@ -20,12 +20,8 @@ ZIP=$(realpath "${1:?usage: check_zip_wine.sh ZIP [WORK_DIR]}")
 WORK=$(realpath -m "${2:-$(dirname "$ZIP")/zip-wine}")
 HERE=$(cd "$(dirname "$0")" && pwd)
 VERSION=$(basename "$ZIP" | sed -n 's/^tonewell-\([0-9.]*\)-win64\.zip$/\1/p')
-PASSED=0
-FAILED=0
-pass() { PASSED=$((PASSED + 1)); echo "PASS: $*"; }
-fail() { FAILED=$((FAILED + 1)); echo "FAIL: $*"; }
-check() { local name=$1; shift; if "$@"; then pass "$name"; else fail "$name"; fi; }
-finish() { echo "$PASSED passed, $FAILED failed"; [ "$FAILED" -eq 0 ]; exit $?; }
+. "$HERE/../checks.sh"
+finish() { summary; exit $?; }
 
 mkdir -p "$WORK"
 rm -rf "$WORK/unpacked"

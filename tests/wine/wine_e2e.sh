@@ -26,16 +26,7 @@ ARTIFACTS="$BUILD/artifacts"
 LOGS="$BUILD/logs"
 mkdir -p "$ARTIFACTS" "$LOGS"
 
-PASSED=0
-FAILED=0
-pass() { PASSED=$((PASSED + 1)); echo "PASS: $*"; }
-fail() { FAILED=$((FAILED + 1)); echo "FAIL: $*"; }
-# check NAME COMMAND...: one check, passed when the command succeeds.
-check() {
-  local name=$1
-  shift
-  if "$@"; then pass "$name"; else fail "$name"; fi
-}
+. "$SRC/tests/checks.sh"
 
 PLAYER="$BUILD/app/tonewell.exe"
 RENDER="$BUILD/tools/tonewell-render.exe"
@@ -199,33 +190,20 @@ if start_player sound HOME="$SOUND_HOME" WINEDLLOVERRIDES="$ALSA_ONLY"; then
     "$NATIVE_RENDER" --frames 3000000 "$SRC/music/dump.txt" "$BUILD/sound-reference.wav" > /dev/null 2>&1
     python3 - "$CAPTURE" "$BUILD/sound-reference.wav" > "$LOGS/sound-compare.log" << 'EOF'
 import sys
-# The device heard one silent lap of the ring (7072 frames) and then the rendered music.
-RING = 7072
-cap = open(sys.argv[1], "rb").read()
-ref = open(sys.argv[2], "rb").read()[44:]
-fmt = cap[20:36]
-channels, rate, bits = int.from_bytes(fmt[2:4], "little"), int.from_bytes(fmt[4:8], "little"), int.from_bytes(fmt[14:16], "little")
+RING = 7072  # the device hears one silent lap of the ring, then the rendered music
+cap, ref = open(sys.argv[1], "rb").read(), open(sys.argv[2], "rb").read()[44:]
 data = cap[44:]
-frames = len(data) // 4
-silent = 0
-while silent < frames and data[4 * silent:4 * silent + 4] == b"\0\0\0\0":
-    silent += 1
-played = data[4 * RING:]
-n = min(len(played), len(ref)) // 4
-same = 0
-step = 4096
-while same < n:
-    end = min(n, same + step)
-    if played[4 * same:4 * end] == ref[4 * same:4 * end]:
-        same = end
-    else:
-        while played[4 * same:4 * same + 4] == ref[4 * same:4 * same + 4]:
-            same += 1
-        break
-print("format", channels, rate, bits)
-print("captured", frames)
-print("leading_silence", silent)
-print("identical_after_lap", same)
+print("format", *(int.from_bytes(cap[20 + a:20 + b], "little") for a, b in ((2, 4), (4, 8), (14, 16))))
+print("captured", len(data) // 4)
+print("leading_silence", (len(data) - len(data.lstrip(b"\0"))) // 4)
+n = min(len(data) - 4 * RING, len(ref)) // 4
+played, ref = data[4 * RING:4 * (RING + n)], ref[:4 * n]
+same = 0  # frames equal from the start: in steps of 4096 frames, then one by one
+while same < n and played[4 * same:4 * (same + 4096)] == ref[4 * same:4 * (same + 4096)]:
+    same += 4096
+while same < n and played[4 * same:4 * same + 4] == ref[4 * same:4 * same + 4]:
+    same += 1
+print("identical_after_lap", min(same, n))
 print("compared", n)
 EOF
     cat "$LOGS/sound-compare.log" | sed 's/^/  capture: /'
@@ -332,5 +310,4 @@ case $CASE in
   render_same) render_all ;;
   *) echo "unknown case $CASE"; exit 2 ;;
 esac
-echo "$CASE: $PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ] && [ "$PASSED" -gt 0 ]
+summary "$CASE" && [ "$PASSED" -gt 0 ]
