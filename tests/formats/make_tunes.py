@@ -80,14 +80,6 @@ def psg_bytes(frames, short_header=False, version=0, rate=0, runs=(), end_mark=F
     return bytes(out)
 
 
-def psg_expected(frames, pre=()):
-    """The frames a PSG reader gives: state carried over; frame 0 starts from the pre writes."""
-    exp = []
-    for regs, shape in frames:
-        exp.append((list(regs), shape))
-    return exp
-
-
 def planes(rows, count):
     return bytes(rows[f][r] for r in range(count) for f in range(len(rows)))
 

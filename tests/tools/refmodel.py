@@ -523,14 +523,6 @@ def to_pcm(values, level):
     return a.tobytes()
 
 
-def render_file(path, n=None, level=DEFAULT_LEVEL):
-    with open(path, "rb") as fh:
-        frames = load_dump(fh.read())
-    if n is None:
-        n = default_frame_total(frames)
-    return to_pcm(render_dump(frames, n), level)
-
-
 # ---------------------------------------------------------------------------
 # Command line
 
