@@ -242,8 +242,9 @@ int32_t SdlUnprepare(WaveDevice*, WaveHeader*) { return 0; }
 
 // After a loss, with SDL's thread ended: the stream turns its ring so that the block holding the
 // pump's last position comes first. Saves what was handed over from the start of the block the
-// listener was in (InFlight before the last byte handed over, less what played on after it) up to that block, for the next
-// device to play first. Ring bytes and history bytes end together, the prefix counted apart.
+// listener was in (InFlight before the last byte handed over, less what played on after it) up
+// to that block, for the next device to play first. Ring bytes and history bytes end together,
+// the prefix counted apart.
 void SaveResume(WaveDevice* d) {
   const uint32_t played = d->Played.load();
   const uint32_t mark = d->PumpMark.load();
