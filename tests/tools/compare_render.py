@@ -90,34 +90,32 @@ def render_cpp(render, dump, frames=None, level=None):
     return p.returncode, p.stdout, p.stderr.decode("latin-1").strip()
 
 
-def check_dump(results, render, dump):
+def render_and_compare(results, what, want, render, path, frames=None, level=None):
+    """tonewell-render's raw output compared with want, the model's."""
+    rc, got, err = render_cpp(render, path, frames, level)
+    if rc != 0:
+        results.fail(what, "renderer exit code %d: %s" % (rc, err))
+    else:
+        compare(results, what, want, got)
+
+
+def load(dump):
     with open(dump.path, "rb") as fh:
-        frames = refmodel.load_dump(fh.read())
+        return refmodel.load_dump(fh.read())
+
+
+def check_dump(results, render, dump):
+    frames = load(dump)
     n = dump.frames if dump.frames is not None else refmodel.default_frame_total(frames)
     values = refmodel.render_dump(frames, n)
     for level in LEVELS:
-        what = "%s (%d dump frames, %d sample frames) at level %s" % (
-            dump.name, len(frames), n, level)
-        rc, got, err = render_cpp(render, dump.path, n, level)
-        if rc != 0:
-            results.fail(what, "renderer exit code %d: %s" % (rc, err))
-            continue
-        compare(results, what, refmodel.to_pcm(values, float(level)), got)
+        what = "%s (%d dump frames, %d sample frames) at level %s" % (dump.name, len(frames), n, level)
+        render_and_compare(results, what, refmodel.to_pcm(values, float(level)), render, dump.path, n, level)
+    default = refmodel.to_pcm(values, refmodel.DEFAULT_LEVEL)
     if dump.name in DEFAULT_LEVEL_DUMPS:
-        what = "%s at the default level" % dump.name
-        rc, got, err = render_cpp(render, dump.path, n)
-        if rc != 0:
-            results.fail(what, "renderer exit code %d: %s" % (rc, err))
-        else:
-            compare(results, what, refmodel.to_pcm(values, refmodel.DEFAULT_LEVEL), got)
-    if dump.frames is None:
-        # whole default render: 882 x (FrameCount + 1) frames at level 0.85
-        what = "%s with default --frames and --level" % dump.name
-        rc, got, err = render_cpp(render, dump.path)
-        if rc != 0:
-            results.fail(what, "renderer exit code %d: %s" % (rc, err))
-        else:
-            compare(results, what, refmodel.to_pcm(values, refmodel.DEFAULT_LEVEL), got)
+        render_and_compare(results, "%s at the default level" % dump.name, default, render, dump.path, n)
+    if dump.frames is None:  # whole default render: 882 x (FrameCount + 1) frames at level 0.85
+        render_and_compare(results, "%s with default --frames and --level" % dump.name, default, render, dump.path)
     return frames
 
 
@@ -148,30 +146,19 @@ def check_default_length_large(results, render, dump, frames, model_prefix):
 def check_levels_and_lengths(results, render, dump):
     """Levels outside [0, 1] are clamped; frame counts around the
     tick boundaries give exactly that many frames."""
-    with open(dump.path, "rb") as fh:
-        frames = refmodel.load_dump(fh.read())
-    values = refmodel.render_dump(frames, 1765)
+    values = refmodel.render_dump(load(dump), 1765)
     for level in ("1.5", "-0.25", "0.125"):
-        what = "%s, 1765 frames at level %s" % (dump.name, level)
-        rc, got, err = render_cpp(render, dump.path, 1765, level)
-        if rc != 0:
-            results.fail(what, "renderer exit code %d: %s" % (rc, err))
-        else:
-            compare(results, what, refmodel.to_pcm(values, float(level)), got)
+        render_and_compare(results, "%s, 1765 frames at level %s" % (dump.name, level),
+                           refmodel.to_pcm(values, float(level)), render, dump.path, 1765, level)
     for n in (0, 1, 881, 882, 883, 1763, 1764, 1765):
-        what = "%s, --frames %d" % (dump.name, n)
-        rc, got, err = render_cpp(render, dump.path, n, "1")
-        if rc != 0:
-            results.fail(what, "renderer exit code %d: %s" % (rc, err))
-        else:
-            compare(results, what, refmodel.to_pcm(values[:2 * n], 1.0), got)
+        render_and_compare(results, "%s, --frames %d" % (dump.name, n), refmodel.to_pcm(values[:2 * n], 1.0),
+                           render, dump.path, n, "1")
 
 
 def check_streamed(results, render, dump, level="0.85"):
     """A whole default-length render compared piece by piece, for dumps too
     long to hold in memory."""
-    with open(dump.path, "rb") as fh:
-        frames = refmodel.load_dump(fh.read())
+    frames = load(dump)
     n = refmodel.default_frame_total(frames)
     what = "%s, whole default render of %d frames at level %s" % (dump.name, n, level)
     p = subprocess.Popen([render, "--level", level, dump.path, "-"], stdout=subprocess.PIPE,
@@ -227,8 +214,7 @@ def check_wav(results, render, tmp, dump):
         if got != (1, 2, 44100, 176400, 4, 16):
             problems.append("fmt (tag, channels, rate, bytes/s, align, bits) = %s" % (got,))
     body = chunks.get(b"data")
-    with open(dump.path, "rb") as fh:
-        want = refmodel.to_pcm(refmodel.render_dump(refmodel.load_dump(fh.read()), n), 0.5)
+    want = refmodel.to_pcm(refmodel.render_dump(load(dump), n), 0.5)
     if body is None:
         problems.append("no data chunk")
     elif body != want:
