@@ -18,10 +18,11 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "formats"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import make_tunes  # noqa: E402
+from tonewell_constants import PLAYER_CHIP_CLOCK_HZ, SAMPLE_RATE, TICK_FRAMES as TICK  # noqa: E402
 
 RENDER = CONVERT = DEMO = None
-TICK = 882
 
 
 def run(*args, check=True):
@@ -38,7 +39,7 @@ def steady(n, regs=(0x40, 0, 0x60, 0, 0x90, 0, 0, 0x38, 15, 12, 9, 0, 0, 0)):
 
 def ym6(frames, title=b"Test Title", author=b"Test Author"):
     return make_tunes.ym_new(b"YM6!", [r[:13] + [r[13] if s else 0xFF, 0, 0] for r, s in frames],
-                             clock=1750000, strings=(title, author, b""))
+                             clock=PLAYER_CHIP_CLOCK_HZ, strings=(title, author, b""))
 
 
 def channels(raw):
@@ -83,9 +84,9 @@ class Export(unittest.TestCase):
 
     def test_lossy_containers_length_channels_rate_and_tags(self):
         # (extension, decoder to raw s16 stereo, rate, one codec frame in samples)
-        cases = [("ogg", ["sox", "{}", "-t", "raw", "-"], 44100, 2048),
+        cases = [("ogg", ["sox", "{}", "-t", "raw", "-"], SAMPLE_RATE, 2048),
                  ("opus", ["opusdec", "--quiet", "--rate", "48000", "{}", "-"], 48000, 960),
-                 ("mp3", ["mpg123", "-q", "-s", "{}"], 44100, 1152)]
+                 ("mp3", ["mpg123", "-q", "-s", "{}"], SAMPLE_RATE, 1152)]
         for ext, decoder, rate, frame in cases:
             for name, tags in (("ym", ("Test Title", "Test Author")), ("psg", ("psg", None))):
                 with self.subTest(ext=ext, tune=name):
@@ -93,7 +94,7 @@ class Export(unittest.TestCase):
                     run(RENDER, self.path(name), out)
                     frames = len(run(RENDER, self.path(name), "-").stdout) // 4
                     decoded = len(run(*[out if a == "{}" else a for a in decoder]).stdout) // 4
-                    self.assertLessEqual(abs(decoded - frames * rate / 44100), frame)
+                    self.assertLessEqual(abs(decoded - frames * rate / SAMPLE_RATE), frame)
                     probe = run("ffprobe", "-v", "error", "-show_entries",
                                 "stream=channels,sample_rate:stream_tags:format_tags", "-of", "flat", out).stdout.decode()
                     self.assertIn('channels=2', probe)
@@ -107,7 +108,7 @@ class Export(unittest.TestCase):
         both = run(RENDER, "--loops", "2", "--fade", "5", self.path("steady"), "-").stdout
         self.assertEqual(len(both), 4 * TICK * (2 * frames + 1))
         self.assertEqual(both[:len(today)], today)  # the fade lies in the second pass
-        left, _ = channels(both[-4 * 44100 * 5:])
+        left, _ = channels(both[-4 * SAMPLE_RATE * 5:])
         levels = [rms(left[i:i + 4410]) for i in range(0, len(left), 4410)]
         self.assertTrue(all(a > b for a, b in zip(levels, levels[1:])), levels)
         self.assertGreater(levels[0], 1000)
