@@ -17,18 +17,7 @@ import os
 import struct
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-
-
-def write_expect(path, facts, frames):  # the same layout as make_tunes.py's
-    with open(path, "w") as f:
-        f.write("".join("%s %s\n" % fact for fact in facts) + "data\n")
-        f.write("".join(" ".join("%02X" % v for v in regs) + (" 1\n" if shape else " 0\n") for regs, shape in frames))
-
-
-def hexbytes(text):
-    return bytes(int(w, 16) for w in text.split())
+from module_gen import expect_frames, hexbytes, patch, turbo_sound, write, write_expect, write_files, write_lines
 
 
 def pt3_header_text(text30, title=b"", author=b""):
@@ -45,13 +34,8 @@ EXAMPLES = [
         00 00 00 00 00 00 00 00 00 EB 00 EE 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
         00 00 00 00 00 00 00 00 00 00 FF D1 00 D9 00 DD 00 B1 02 F1 02 CF 74 C0 00 B1 04 D0 00 B1 04 D0
         00 00 02 01 8F 00 00 01 8C 01 00 00 01 00 00 02 00 0C""",
-     [(1, 'A2 01 00 00 00 00 00 08 0F 00 00 00 00 FF'),
-      (1, 'D2 00 00 00 00 00 00 08 0C 00 00 00 00 FF'),
-      (1, 'A2 01 00 00 00 00 00 08 0F 00 00 00 00 FF'),
-      (1, 'D2 00 00 00 00 00 00 08 0C 00 00 00 00 FF'),
-      (1, 'A2 01 00 00 00 00 00 08 0F 00 00 00 00 FF'),
-      (1, 'D2 00 00 00 00 00 00 08 0C 00 00 00 00 FF'),
-      (6, 'D2 00 00 00 00 00 00 00 00 00 00 00 00 FF')]),
+     [(1, 'A2 01 00 00 00 00 00 08 0F 00 00 00 00 FF'), (1, 'D2 00 00 00 00 00 00 08 0C 00 00 00 00 FF')] * 3 +
+     [(6, 'D2 00 00 00 00 00 00 00 00 00 00 00 00 FF')]),
     ('ex2_v7_envelope_glissando.pt3', 'ProTracker 3.7 compilation of ', 96,
      """20 20 20 01 02 01 00 CB 00 00 00 EC 00 F2 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
         00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
@@ -60,9 +44,7 @@ EXAMPLES = [
         00 B1 04 2A D2 C8 80 00 B1 04 D0 00 00 01 00 8F 00 00 00 01 06 1C 00 00 00 01 00""",
      [(1, 'BE 03 EF 00 00 00 0D 0A 1F 06 00 40 00 0E'),
       (1, 'CE 03 EF 00 00 00 0D 0A 1F 06 00 40 00 FF'),
-      (2, 'CE 03 EF 00 00 00 0D 0A 1F 06 00 42 00 FF'),
-      (2, 'CE 03 EF 00 00 00 0D 0A 1F 06 00 44 00 FF'),
-      (2, 'CE 03 EF 00 00 00 0D 0A 1F 06 00 46 00 FF')]),
+      *((2, 'CE 03 EF 00 00 00 0D 0A 1F 06 00 %02X 00 FF' % r11) for r11 in (0x42, 0x44, 0x46))]),
     ('ex3_vortex_portamento.pt3', 'Vortex Tracker II 1.0 module: ', 96,
      """20 20 20 02 02 01 00 CB 00 00 00 EA 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
         00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
@@ -82,16 +64,9 @@ EXAMPLES = [
         00 00 00 00 00 00 00 00 00 E8 00 EB 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
         00 00 00 00 00 00 00 00 00 00 FF D1 00 DA 00 DE 00 B1 0A F1 02 BE 01 00 AA 00 B1 0A D0 00 B1 0A
         D0 00 00 01 1E AF 00 00 00 01 00 00 02 00 28""",
-     [(1, '15 00 00 00 00 00 00 08 1F 00 00 0F 01 0D'),
-      (1, 'F8 0E 00 00 00 00 00 08 1F 00 00 1E 01 FF'),
-      (1, '15 00 00 00 00 00 00 08 1F 00 00 2D 01 FF'),
-      (1, 'F8 0E 00 00 00 00 00 08 1F 00 00 3C 01 FF'),
-      (1, '15 00 00 00 00 00 00 08 1F 00 00 4B 01 FF'),
-      (1, 'F8 0E 00 00 00 00 00 08 1F 00 00 5A 01 FF'),
-      (1, '15 00 00 00 00 00 00 08 1F 00 00 69 01 FF'),
-      (1, 'F8 0E 00 00 00 00 00 08 1F 00 00 78 01 FF'),
-      (1, '15 00 00 00 00 00 00 08 1F 00 00 87 00 FF'),
-      (1, 'F8 0E 00 00 00 00 00 08 1F 00 00 96 00 FF')]),
+     # The tone swings between two periods, R11 grows by #0F a frame, R12 is 1 for eight frames.
+     [(1, '%s 00 00 00 00 00 08 1F 00 00 %02X %02X %s' % (('15 00', 'F8 0E')[k % 2], 15 * (k + 1), k < 8, 'FF' if k else '0D'))
+      for k in range(10)]),
     ('ex5_loop_position.pt3', 'ProTracker 3.6 compilation of ', 96,
      """20 20 20 03 02 02 01 CC 00 00 00 F2 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
         00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
@@ -202,99 +177,84 @@ NOTES = {(0, True): (0x0C21, 0x0336, 0x0103, 0x000C), (0, False): (0x0C22, 0x033
          (3, True): (0x0CDA, 0x0367, 0x0113, 0x000D), (3, False): (0x0CDA, 0x0367, 0x0112, 0x000D)}
 
 
-def one_channel(a, **kw):
-    return [(a, REST_BC, REST_BC)]
+def solo(a, samples, ornaments=None, **kw):
+    """A PT3 module of one pattern: channel A plays the stream a (hex text), B and C rest."""
+    return pt3([(hexbytes(a), REST_BC, REST_BC)], samples, ornaments, **kw)
+
+
+def tones(*periods, amp=15):
+    """Runs of one frame each: channel A at the periods, with amplitude amp."""
+    return [(1, frame(t, amp)) for t in periods]
 
 
 def generated():
-    """(name, bytes, facts, runs of expected lines) for the cases the worked examples miss."""
-    cases = []
-    # Command 5: on 2 frames, off 1.
-    cases.append(("cmd5_on_off.pt3", pt3(one_channel(hexbytes("B1 01 D1 05 74 02 01 D0 D0 D0 D0 D0 00")), {1: S_PLAIN}),
-                  [(2, frame(T1[36], 15)), (1, frame(T1[36], 0, 0)), (2, frame(T1[36], 15)), (1, frame(T1[36], 0, 0))]))
-    # Commands 3 and 4 (parameters last command first): ornament position 2, sample line 3.
-    s = hexbytes("00 04 01 8F 00 00 01 8E 00 00 01 8D 00 00 01 8C 00 00")
-    cases.append(("cmd3_cmd4_positions.pt3",
-                  pt3(one_channel(hexbytes("B1 01 F1 04 03 04 74 02 03 D0 D0 00")), {2: s}, {1: hexbytes("00 04 00 01 02 03")}),
-                  [(1, frame(T1[38], 12)), (1, frame(T1[39], 15)), (1, frame(T1[36], 14))]))
-    # Command 9 twice: tempo 3 from line 0, tempo 1 from line 1.
-    cases.append(("cmd9_tempo.pt3", pt3(one_channel(hexbytes("B1 01 D1 09 74 03 09 D0 01 75 00")), {1: S_PLAIN}),
-                  [(4, frame(T1[36], 15)), (1, frame(T1[37], 15))]))
-    # Noise base, noise offsets with the volume-slide bits, kept noise offset, volume slide up and down.
-    s = hexbytes("00 02 CA 2A 00 00 86 0A 00 00")
-    cases.append(("noise_volume_slide.pt3", pt3(one_channel(hexbytes("B1 01 2A D3 74 D0 D0 D0 00")), {3: s}),
-                  [(1, frame(T1[36], 11, 0, 0x0F)), (1, frame(T1[36], 10, 0, 0x12)), (1, frame(T1[36], 11, 0, 0x14)),
-                   (1, frame(T1[36], 10, 0, 0x17))]))
-    # Kept tone offset and a sample loop at line 1.
-    s = hexbytes("01 03 01 8F 01 00 01 CF 02 00 01 CF FF FF")
-    cases.append(("tone_acc_sample_loop.pt3", pt3(one_channel(hexbytes("B1 01 D4 74 D0 D0 D0 D0 00")), {4: s}),
-                  [(1, frame(0x1E0, 15)), (1, frame(0x1E1, 15)), (1, frame(0x1E0, 15)), (1, frame(0x1E2, 15)),
-                   (1, frame(0x1E1, 15))]))
-    # 0x1C: shape 12, period 0x0100, sample entry 105 + 10; 0xB0 and 0x10: envelope off; 0x1D on again.
-    s = hexbytes("00 01 00 8F 00 00")
-    cases.append(("cmd_1x_10_b0.pt3", pt3(one_channel(hexbytes("B1 01 1C 01 00 0A 74 B0 D0 1D 02 00 0A D0 10 0A D0 00")), {5: s}),
-                  [(1, frame(T1[36], 0x1F, env=0x100, shape=12)), (1, frame(T1[36], 15, env=0x100)),
-                   (1, frame(T1[36], 0x1F, env=0x200, shape=13)), (1, frame(T1[36], 15, env=0x200))]))
-    # Note + ornament beyond the table: 90 + 20 gives 95, 10 - 20 gives 0.
-    cases.append(("note_clamp.pt3", pt3(one_channel(hexbytes("B1 01 F1 02 AA D0 D0 5A D0 D0 00")), {1: S_PLAIN},
-                                        {1: hexbytes("00 03 00 14 EC")}),
-                  [(1, frame(T1[90], 15)), (1, frame(T1[95], 15)), (1, frame(T1[70], 15)), (1, frame(T1[10], 15)),
-                   (1, frame(T1[30], 15)), (1, frame(T1[0], 15))]))
-    # Glissando downwards every second frame.
-    cases.append(("gliss_down.pt3", pt3(one_channel(hexbytes("B1 01 D1 41 01 74 02 F0 FF D0 D0 D0 D0 00")), {1: S_PLAIN},
-                                        {1: hexbytes("00 01 00")}),
-                  [(2, frame(0x1DF, 15)), (2, frame(0x1CF, 15)), (1, frame(0x1BF, 15))]))
-    # Portamento on a note line while a glissando runs: version 5 starts from 0, 6 from the running slide.
-    a = hexbytes("B1 01 D1 01 74 01 04 00 02 78 01 00 00 20 00 D0 D0 D0 D0 00")
-    for version, tones in ((b"5", (0x1DF, 0x1DF, 0x1BF, 0x19F, 0x17F, 0x17B)), (b"6", (0x1DF, 0x1E3, 0x1C3, 0x1A3, 0x183, 0x17B))):
-        cases.append(("porta_v%s.pt3" % version.decode(), pt3(one_channel(a), {1: S_PLAIN}, version=version),
-                      [(1, frame(t, 15)) for t in tones]))
-    # Portamento upwards (to a longer period).
-    cases.append(("porta_up.pt3", pt3(one_channel(hexbytes("B1 01 D1 78 02 74 01 00 00 20 00 D0 D0 D0 D0 00")), {1: S_PLAIN}),
-                  [(2, frame(0x17B, 15)), (1, frame(0x19B, 15)), (1, frame(0x1BB, 15)), (1, frame(0x1DB, 15)),
-                   (1, frame(0x1DF, 15))]))
-    # Every note table in every version group, the table byte's high bits ignored, both volume tables.
-    s = hexbytes("00 01 01 87 00 00")
+    """(name, bytes, runs of expected lines) for the cases the worked examples miss."""
+    porta = "B1 01 D1 01 74 01 04 00 02 78 01 00 00 20 00 D0 D0 D0 D0 00"
+    cases = [
+        # Command 5: on 2 frames, off 1.
+        ("cmd5_on_off.pt3", solo("B1 01 D1 05 74 02 01 D0 D0 D0 D0 D0 00", {1: S_PLAIN}),
+         [(2, frame(T1[36], 15)), (1, frame(T1[36], 0, 0))] * 2),
+        # Commands 3 and 4 (parameters last command first): ornament position 2, sample line 3.
+        ("cmd3_cmd4_positions.pt3", solo("B1 01 F1 04 03 04 74 02 03 D0 D0 00",
+                                         {2: hexbytes("00 04 01 8F 00 00 01 8E 00 00 01 8D 00 00 01 8C 00 00")},
+                                         {1: hexbytes("00 04 00 01 02 03")}),
+         [(1, frame(T1[38], 12)), (1, frame(T1[39], 15)), (1, frame(T1[36], 14))]),
+        # Command 9 twice: tempo 3 from line 0, tempo 1 from line 1.
+        ("cmd9_tempo.pt3", solo("B1 01 D1 09 74 03 09 D0 01 75 00", {1: S_PLAIN}),
+         [(4, frame(T1[36], 15)), (1, frame(T1[37], 15))]),
+        # Noise base, noise offsets with the volume-slide bits, kept noise offset, volume slide up and down.
+        ("noise_volume_slide.pt3", solo("B1 01 2A D3 74 D0 D0 D0 00", {3: hexbytes("00 02 CA 2A 00 00 86 0A 00 00")}),
+         [(1, frame(T1[36], amp, 0, noise)) for amp, noise in ((11, 0x0F), (10, 0x12), (11, 0x14), (10, 0x17))]),
+        # Kept tone offset and a sample loop at line 1.
+        ("tone_acc_sample_loop.pt3", solo("B1 01 D4 74 D0 D0 D0 D0 00", {4: hexbytes("01 03 01 8F 01 00 01 CF 02 00 01 CF FF FF")}),
+         tones(0x1E0, 0x1E1, 0x1E0, 0x1E2, 0x1E1)),
+        # 0x1C: shape 12, period 0x0100, sample entry 105 + 10; 0xB0 and 0x10: envelope off; 0x1D on again.
+        ("cmd_1x_10_b0.pt3", solo("B1 01 1C 01 00 0A 74 B0 D0 1D 02 00 0A D0 10 0A D0 00", {5: hexbytes("00 01 00 8F 00 00")}),
+         [(1, frame(T1[36], 0x1F, env=0x100, shape=12)), (1, frame(T1[36], 15, env=0x100)),
+          (1, frame(T1[36], 0x1F, env=0x200, shape=13)), (1, frame(T1[36], 15, env=0x200))]),
+        # Note + ornament beyond the table: 90 + 20 gives 95, 10 - 20 gives 0.
+        ("note_clamp.pt3", solo("B1 01 F1 02 AA D0 D0 5A D0 D0 00", {1: S_PLAIN}, {1: hexbytes("00 03 00 14 EC")}),
+         tones(*(T1[note] for note in (90, 95, 70, 10, 30, 0)))),
+        # Glissando downwards every second frame.
+        ("gliss_down.pt3", solo("B1 01 D1 41 01 74 02 F0 FF D0 D0 D0 D0 00", {1: S_PLAIN}, {1: hexbytes("00 01 00")}),
+         [(2, frame(0x1DF, 15)), (2, frame(0x1CF, 15)), (1, frame(0x1BF, 15))]),
+        # Portamento on a note line while a glissando runs: version 5 starts from 0, 6 from the running slide.
+        ("porta_v5.pt3", solo(porta, {1: S_PLAIN}, version=b"5"), tones(0x1DF, 0x1DF, 0x1BF, 0x19F, 0x17F, 0x17B)),
+        ("porta_v6.pt3", solo(porta, {1: S_PLAIN}, version=b"6"), tones(0x1DF, 0x1E3, 0x1C3, 0x1A3, 0x183, 0x17B)),
+        # Portamento upwards (to a longer period).
+        ("porta_up.pt3", solo("B1 01 D1 78 02 74 01 00 00 20 00 D0 D0 D0 D0 00", {1: S_PLAIN}),
+         [(2, frame(0x17B, 15))] + tones(0x19B, 0x1BB, 0x1DB, 0x1DF)),
+    ]
+    # Every note table in every version group, the table byte's high bits ignored, both volume tables
+    # (volume 8, level 7: 3 in versions 3 and 4, 4 in version 5).
     for table in range(4):
-        for version in (b"3", b"4", b"5"):
-            old = version == b"3"
-            amp = 3 if version in (b"3", b"4") else 4  # volume 8, level 7
+        for version, amp in ((b"3", 3), (b"4", 3), (b"5", 4)):
             cases.append(("table%d_v%s.pt3" % (table, version.decode()),
-                          pt3(one_channel(hexbytes("B1 01 D1 C8 50 67 7B AF 00")), {1: s}, version=version,
-                              table=table + (4 if version == b"5" else 0)),
-                          [(1, frame(t, amp)) for t in NOTES[(table, old)]]))
+                          solo("B1 01 D1 C8 50 67 7B AF 00", {1: hexbytes("00 01 01 87 00 00")}, version=version,
+                               table=table + (4 if version == b"5" else 0)),
+                          tones(*NOTES[(table, version == b"3")], amp=amp)))
     # AlCo TurboSound (version 7, byte 98 = 2): chip 2 plays pattern 0 with a tempo command, which
     # slows chip 1 (pattern 1) to two frames per line; as version 6 the module plays alone.
-    chip1 = (hexbytes("B1 01 D1 74 75 D0 D0 00"), REST_BC, REST_BC)
-    chip2 = (hexbytes("B1 01 D1 09 74 02 D0 D0 D0 00"), REST_BC, REST_BC)
-    for version, runs in ((b"7", [(2, frame(T1[36], 15)), (6, frame(T1[37], 15))]),
-                          (b"6", [(1, frame(T1[36], 15)), (3, frame(T1[37], 15))])):
-        cases.append(("alco_ts_v%s.pt3" % version.decode(),
-                      pt3([chip2, chip1], {1: S_PLAIN}, order=(1,), version=version, mark=2), runs))
+    chips = [(hexbytes(a), REST_BC, REST_BC) for a in ("B1 01 D1 09 74 02 D0 D0 D0 00", "B1 01 D1 74 75 D0 D0 00")]
+    for version, per_line in ((b"7", 2), (b"6", 1)):
+        cases.append(("alco_ts_v%s.pt3" % version.decode(), pt3(chips, {1: S_PLAIN}, order=(1,), version=version, mark=2),
+                      [(per_line, frame(T1[36], 15)), (3 * per_line, frame(T1[37], 15))]))
     # A pass that never ends: tempo 0 (256 frames a line) and line skip 0 (256 lines).
     cases.append(("endless.pt3", pt3([(hexbytes("D1 74 00"), b"\xd0\x00", b"\xd0\x00")], {1: S_PLAIN}, tempo=0),
                   [(32787, frame(T1[36], 15))]))
     # PT2 with objects based at 0x0010: portamento down and up (step 0x40); then envelope shape 1,
     # glissando +5 with tempo 2, slide stop (0x0C), envelope off (0x7F) and volume 0.
-    s1 = hexbytes("01 00 01 F0 00")
+    s1, o0 = {1: hexbytes("01 00 01 F0 00")}, {0: hexbytes("01 00 00")}
     bc = b"\x7f\x70\x00"  # envelope off, an empty line (line skip 0 acts as 256), end
-    a = hexbytes("E1 60 A4 0D 40 00 00 A8 70 70 0D 40 00 00 A4 70 70 00")
-    cases.append(("pt2_porta.pt2", pt2([(hexbytes("20") + a, bc, bc)], {1: s1}, {0: hexbytes("01 00 00")}, base=0x10),
+    a = hexbytes("20 E1 60 A4 0D 40 00 00 A8 70 70 0D 40 00 00 A4 70 70 00")
+    cases.append(("pt2_porta.pt2", pt2([(a, bc, bc)], s1, o0, base=0x10),
                   [(3, frame(0x1DF, 15)), (1, frame(0x19F, 15)), (5, frame(0x17B, 15)), (1, frame(0x1BB, 15)),
                    (4, frame(0x1DF, 15))]))
     a = hexbytes("20 E1 60 71 00 01 0F 02 0E 05 A4 0C 7F 70 10 70 00")
-    cases.append(("pt2_gliss_tempo.pt2", pt2([(a, bc, bc)], {1: s1}, {0: hexbytes("01 00 00")}, tempo=3),
+    cases.append(("pt2_gliss_tempo.pt2", pt2([(a, bc, bc)], s1, o0, tempo=3),
                   [(1, frame(0x1DF, 0x1F, env=0x100, shape=1)), (1, frame(0x1E4, 0x1F, env=0x100)),
                    (2, frame(0x1E9, 15, env=0x100)), (2, frame(0x1E9, 0, env=0x100))]))
     return cases
-
-
-def expand(runs):
-    lines = []
-    for count, line in runs:
-        lines += [line] * count
-    return [([int(w, 16) for w in line.split()[:13]] + [int(line.split()[13], 16) & 15], line.split()[13] != "FF")
-            for line in lines]
 
 
 def example_bytes(text30, start, body):
@@ -306,12 +266,6 @@ def example_bytes(text30, start, body):
 def damaged(examples):
     """(name, bytes, message text) of modules the converter must refuse."""
     ex1, ex5, ex6 = examples["ex1_v5_sample_ornament.pt3"], examples["ex5_loop_position.pt3"], examples["ex6_pt2_glissando_rest.pt2"]
-
-    def patch(data, at, new):
-        out = bytearray(data)
-        out[at:at + len(new)] = new
-        return bytes(out)
-
     bad = [("short.pt3", ex1[:150], "shorter than its header"),
            ("no_list_end.pt3", patch(ex1, 202, b"\x00"), "position list has no end"),
            ("empty_list.pt3", patch(ex1, 201, b"\xff"), "position list is empty"),
@@ -321,14 +275,12 @@ def damaged(examples):
            ("pt2_loop_past_list.pt2", patch(ex6, 2, b"\x01"), "loop position 1"),
            ("pt2_channel_past_end.pt2", patch(ex6, 0x87, b"\x00\x20"), "channel B starts at offset")]
     # A stream without its end, a sample and an ornament longer than the file: each last in it.
-    bad.append(("stream_runs_off.pt3", pt3(one_channel(hexbytes("B1 01 D1 74 D0")), {1: S_PLAIN}, streams_last=True),
-                "runs past the end of the module"))
-    bad.append(("sample_too_long.pt3", pt3(one_channel(hexbytes("B1 01 D1 74 D0 D0 00")), {1: hexbytes("00 40 01 8F 00 00")}),
-                "sample 1 at offset"))
-    bad.append(("ornament_too_long.pt3", pt3(one_channel(hexbytes("B1 01 D1 41 74 D0 D0 00")), {1: S_PLAIN},
-                                             {1: hexbytes("00 50 00")}), "ornament 1 at offset"))
-    # Commands 3 and 4 moving the built-in empty sample past its 57 bytes.
-    bad.append(("builtin_past_end.pt3", pt3(one_channel(hexbytes("B1 01 03 74 30 D0 00")), {}), "built-in empty sample"))
+    bad += [("stream_runs_off.pt3", solo("B1 01 D1 74 D0", {1: S_PLAIN}, streams_last=True), "runs past the end of the module"),
+            ("sample_too_long.pt3", solo("B1 01 D1 74 D0 D0 00", {1: hexbytes("00 40 01 8F 00 00")}), "sample 1 at offset"),
+            ("ornament_too_long.pt3", solo("B1 01 D1 41 74 D0 D0 00", {1: S_PLAIN}, {1: hexbytes("00 50 00")}),
+             "ornament 1 at offset"),
+            # Commands 3 and 4 moving the built-in empty sample past its 57 bytes.
+            ("builtin_past_end.pt3", solo("B1 01 03 74 30 D0 00", {}), "built-in empty sample")]
     return bad
 
 
@@ -337,9 +289,9 @@ def make(dirname):
     good, examples = [], {}
 
     def put(name, data, facts, runs):
-        with open(os.path.join(dirname, name), "wb") as f:
-            f.write(data)
-        write_expect(os.path.join(dirname, name + ".expect"), facts, expand(runs))
+        write(os.path.join(dirname, name), data)
+        frames = expect_frames([line for count, line in runs for _ in range(count)], unwritten=0x0F)
+        write_expect(os.path.join(dirname, name + ".expect"), facts, frames)
         good.append(name)
 
     for name, text30, start, body, runs in EXAMPLES:
@@ -357,19 +309,13 @@ def make(dirname):
     for name, data, runs in generated():
         put(name, data, [("frames", min(32787, sum(n for n, _ in runs)))], runs)
     # Two modules with the 02TS footer: module 1 (example 1) alone.
-    two = examples["ex1_v5_sample_ornament.pt3"] + examples["ex5_loop_position.pt3"]
-    footer = b"PT3!" + struct.pack("<H", len(examples["ex1_v5_sample_ornament.pt3"])) + b"PT3!" + \
-        struct.pack("<H", len(examples["ex5_loop_position.pt3"])) + b"02TS"
-    put("two_modules_ts.pt3", two + footer, [("format", "PT3 3.5"), ("frames", 12)], EXAMPLES[0][4])
+    put("two_modules_ts.pt3", turbo_sound(examples["ex1_v5_sample_ornament.pt3"], examples["ex5_loop_position.pt3"], b"PT3!"),
+        [("format", "PT3 3.5"), ("frames", 12)], EXAMPLES[0][4])
 
     bad = damaged(examples)
-    for name, data, _ in bad:
-        with open(os.path.join(dirname, name), "wb") as f:
-            f.write(data)
-    with open(os.path.join(dirname, "modules_good.txt"), "w") as f:
-        f.write("".join(n + "\n" for n in good))
-    with open(os.path.join(dirname, "modules_bad.txt"), "w") as f:
-        f.write("".join("%s\t%s\n" % (n, t) for n, _, t in bad))
+    write_files(dirname, bad)
+    write_lines(os.path.join(dirname, "modules_good.txt"), good)
+    write_lines(os.path.join(dirname, "modules_bad.txt"), ["%s\t%s" % (n, t) for n, _, t in bad])
     return good, bad
 
 
@@ -391,7 +337,6 @@ def ten_minutes():
 
 if __name__ == "__main__":
     if sys.argv[1] == "--bench":
-        with open(sys.argv[2], "wb") as f:
-            f.write(ten_minutes())
+        write(sys.argv[2], ten_minutes())
     else:
         make(sys.argv[1])

@@ -14,7 +14,6 @@ of such an archive. Everything comes from fixed seeds, so the set is the same ev
 
 import os
 import random
-import shutil
 import struct
 import subprocess
 import sys
@@ -23,18 +22,15 @@ import tempfile
 import make_pt_modules
 import make_sqt_stp_modules
 import make_stc_asc_modules
+from module_gen import patch, write, write_expect, write_lines
+
+
+LIMITS = (256, 16, 256, 16, 256, 16, 32, 64, 32, 32, 32, 256, 256, 16)  # R0..R13: 1 + the highest value
 
 
 def random_frames(rng, n, shape_every=7):
     """n logical frames: 14 register values with the chip's free bits clear, and the shape flag."""
-    frames = []
-    for i in range(n):
-        r = [rng.randrange(256), rng.randrange(16), rng.randrange(256), rng.randrange(16),
-             rng.randrange(256), rng.randrange(16), rng.randrange(32), rng.randrange(64),
-             rng.randrange(32), rng.randrange(32), rng.randrange(32), rng.randrange(256),
-             rng.randrange(256), rng.randrange(16)]
-        frames.append((r, rng.randrange(shape_every) == 0))
-    return frames
+    return [([rng.randrange(top) for top in LIMITS], rng.randrange(shape_every) == 0) for _ in range(n)]
 
 
 # --- encoders ---------------------------------------------------------------------------
@@ -47,10 +43,9 @@ def psg_bytes(frames, short_header=False, version=0, rate=0, runs=(), end_mark=F
     out = bytearray(b"PSG\x1a")
     if not short_header:
         out += bytes([version, rate]) + bytes(10)
-    for reg, value in pre:
-        out += bytes([reg, value])
     state = [0] * 14
     for reg, value in pre:
+        out += bytes([reg, value])
         state[reg] = value
     i = 0
     while i < len(frames):
@@ -94,10 +89,7 @@ def ym_rows(frames):
 
 
 def ym_old(magic, frames, loop=None):
-    data = magic + planes(ym_rows(frames), 14)
-    if loop is not None:
-        data += struct.pack("<I", loop)
-    return data
+    return magic + planes(ym_rows(frames), 14) + (b"" if loop is None else struct.pack("<I", loop))
 
 
 def ym_new(magic, rows16, clock=2000000, rate=50, loop=0, interleaved=True, drums=(), extra=b"",
@@ -146,16 +138,12 @@ def ym_effect_rows(frames, rng, kind):
 
 def jlha_pack(data, name="song.ym"):
     """A level-0 -lh5- archive of one member, made by jlha."""
-    work = tempfile.mkdtemp(prefix="tonewell-lha-")
-    try:
-        with open(os.path.join(work, name), "wb") as f:
-            f.write(data)
+    with tempfile.TemporaryDirectory(prefix="tonewell-lha-") as work:
+        write(os.path.join(work, name), data)
         subprocess.run(["jlha", "c0o5q", "a.lzh", name], cwd=work, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with open(os.path.join(work, "a.lzh"), "rb") as f:
             return f.read()
-    finally:
-        shutil.rmtree(work)
 
 
 def lh5_stream(data):
@@ -179,26 +167,21 @@ def vtx(chip, frames, clock=1773400, rate=50, loop=0, old=False, strings=None):
     return head + b"".join(s + b"\0" for s in strings) + stream
 
 
-# --- expectation files --------------------------------------------------------------------
-
-def write_expect(path, facts, frames):
-    with open(path, "w") as f:
-        for key, value in facts:
-            f.write("%s %s\n" % (key, value))
-        f.write("data\n")
-        for regs, shape in frames:
-            f.write(" ".join("%02X" % v for v in regs) + (" 1\n" if shape else " 0\n"))
-
+# --- the files --------------------------------------------------------------------------
 
 def make(dirname):
     os.makedirs(dirname, exist_ok=True)
-    good = []
+    good, bad = [], []
 
     def put(name, data, facts, frames):
-        with open(os.path.join(dirname, name), "wb") as f:
-            f.write(data)
+        write(os.path.join(dirname, name), data)
         write_expect(os.path.join(dirname, name + ".expect"), facts, frames)
         good.append(name)
+
+    def put_bad(name, data, text):
+        if data is not None:
+            write(os.path.join(dirname, name), data)
+        bad.append((name, text))
 
     rng = random.Random(10)
 
@@ -215,24 +198,14 @@ def make(dirname):
     fr3 = random_frames(rng, 20)
     pre = [(0, 0x34), (1, 0x02), (13, 0x0C)]
     fr3[0] = ([0x34, 0x02] + fr3[0][0][2:13] + [0x0C], True)
-    data = bytearray(b"PSG\x1a" + bytes(12))
-    data += bytes([0, 0x34, 1, 0x02, 13, 0x0C, 0xFF])
-    state = [0x34, 0x02] + [0] * 12
-    for reg in range(2, 13):
-        if fr3[0][0][reg] != state[reg]:
-            data += bytes([reg, fr3[0][0][reg]])
-            state[reg] = fr3[0][0][reg]
-    data += psg_bytes(fr3[1:], pre=[(r, state[r]) for r in range(13)])[16 + 26:]
-    put("prewrite.psg", bytes(data), [("format", "PSG"), ("frames", 20)], fr3)
+    put("prewrite.psg", psg_bytes([(fr3[0][0], False)] + fr3[1:], pre=pre), [("format", "PSG"), ("frames", 20)], fr3)
     fr4 = random_frames(rng, 60)
     put("rate60.psg", psg_bytes(fr4, version=10, rate=60), [("rate", 60), ("frames", 60)], fr4)
     fr5 = random_frames(rng, 40)
     put("rate_ignored.psg", psg_bytes(fr5, version=9, rate=60), [("rate", 50), ("frames", 40)], fr5)
     # A long PSG: FE runs past 32787 frames (FE FF = 1020 empty frames).
     fr6 = random_frames(rng, 8)
-    long = bytearray(psg_bytes(fr6))
-    long += bytes([0xFE, 0xFF]) * 40
-    put("long.psg", bytes(long), [("frames", 8 + 40 * 1020)],
+    put("long.psg", psg_bytes(fr6) + bytes([0xFE, 0xFF]) * 40, [("frames", 8 + 40 * 1020)],
         fr6 + [(list(fr6[-1][0]), False)] * min(40 * 1020, 32787 - 8))
 
     # YM2!/YM3!/YM3b: 14 interleaved planes, Atari clock, 50 Hz.
@@ -302,14 +275,6 @@ def make(dirname):
         [("format", "VTX YM"), ("clock", 1750000), ("rate", 60), ("frames", 70)], fr[:70])
 
     # --- malformed files ------------------------------------------------------------------
-    bad = []
-
-    def put_bad(name, data, text):
-        if data is not None:
-            with open(os.path.join(dirname, name), "wb") as f:
-                f.write(data)
-        bad.append((name, text))
-
     ym6 = open(os.path.join(dirname, "inter.ym6"), "rb").read()
     put_bad("empty.bin", b"", "empty file")
     put_bad("unknown.bin", b"RIFF\x24\x00\x00\x00WAVEfmt ", "unknown format")
@@ -319,41 +284,25 @@ def make(dirname):
     put_bad("truncated_head.ym6", ym6[:20], "truncated YM6! header")
     put_bad("badleonard.ym6", ym6[:4] + b"LeOnArX!" + ym6[12:], "LeOnArD!")
     put_bad("truncated.ym6", ym6[:len(ym6) // 2], "larger than the data")
-    big = bytearray(ym6)
-    struct.pack_into(">I", big, 12, 0xFFFFFFF0)
-    put_bad("hugecount.ym6", bytes(big), "frame count 4294967280 is larger than the data")
-    drum = bytearray(ym6)
-    struct.pack_into(">I", drum, 34, 0x7FFFFFFF)
-    put_bad("drumpastend.ym6", bytes(drum), "header points past the end")
-    extra = bytearray(ym6)
-    struct.pack_into(">H", extra, 32, 0xFFFF)
-    put_bad("extrapastend.ym6", bytes(extra[:4000]), "header points past the end")
-    nostr = ym6[:34 + 4 + 40 + 4 + 7] + b"Song without end"
-    put_bad("strings.ym6", nostr, "run past the end")
-    rate0 = bytearray(ym6)
-    struct.pack_into(">H", rate0, 26, 0)
-    put_bad("rate0.ym6", bytes(rate0), "frame rate 0")
+    put_bad("hugecount.ym6", patch(ym6, 12, struct.pack(">I", 0xFFFFFFF0)), "frame count 4294967280 is larger than the data")
+    put_bad("drumpastend.ym6", patch(ym6, 34, struct.pack(">I", 0x7FFFFFFF)), "header points past the end")
+    put_bad("extrapastend.ym6", patch(ym6, 32, b"\xff\xff")[:4000], "header points past the end")
+    put_bad("strings.ym6", ym6[:34 + 4 + 40 + 4 + 7] + b"Song without end", "run past the end")
+    put_bad("rate0.ym6", patch(ym6, 26, b"\0\0"), "frame rate 0")
     put_bad("ym3_empty.ym3", b"YM3!" + bytes(10), "no frame")
     for magic in (b"MIX1", b"YMT1", b"YMT2"):
         put_bad("sample_%s.ym" % magic.decode().lower(), magic + b"LeOnArD!" + bytes(40), "sample-based")
     put_bad("unknown_ym.ym", b"YM7!LeOnArD!" + bytes(40), "unknown format")
-    packed = bytearray(jlha_pack(ym6))
-    head = packed[0] + 2
-    for i in range(head + 20, head + 60):
-        packed[i] ^= 0x5A
-    put_bad("damaged.lha", bytes(packed), "damaged -lh5-")
     packed = jlha_pack(ym6)
+    at = packed[0] + 2 + 20  # 40 bytes from the member data's 20th on
+    put_bad("damaged.lha", patch(packed, at, bytes(b ^ 0x5A for b in packed[at:at + 40])), "damaged -lh5-")
     put_bad("cut.lha", packed[:len(packed) // 2], "header points past the end")
     fr = random_frames(rng, 50)
     v = vtx(b"ay", fr)
     put_bad("cut.vtx", v[:len(v) - len(v) // 3], "damaged -lh5- stream")
     put_bad("head.vtx", v[:12], "truncated VTX header")
-    vbig = bytearray(v)
-    struct.pack_into("<I", vbig, 12, 14 * 3000000)
-    put_bad("bigsize.vtx", bytes(vbig), "damaged -lh5- stream")
-    vodd = bytearray(v)
-    struct.pack_into("<I", vodd, 12, 701)
-    put_bad("oddsize.vtx", bytes(vodd), "multiple of 14")
+    put_bad("bigsize.vtx", patch(v, 12, struct.pack("<I", 14 * 3000000)), "damaged -lh5- stream")
+    put_bad("oddsize.vtx", patch(v, 12, struct.pack("<I", 701)), "multiple of 14")
     put_bad("nostrings.vtx", v[:16] + b"Title without end", "strings run past the end")
     # Not files: a directory, a FIFO, a path that does not exist, a dangling symbolic link
     # (tests run as root, so a permission bit would not stop the read; these are the
@@ -373,13 +322,9 @@ def make(dirname):
     make_pt_modules.make(dirname)  # Pro Tracker modules, listed apart (modules_good.txt, modules_bad.txt)
     make_stc_asc_modules.add(put, put_bad)
     # Damaged SQ-Tracker and Sound Tracker Pro modules (the good ones have a list of their own).
-    for name, reason in make_sqt_stp_modules.make(dirname)[1]:
-        bad.append((name, reason))
-
-    with open(os.path.join(dirname, "good.txt"), "w") as f:
-        f.write("".join(n + "\n" for n in good))
-    with open(os.path.join(dirname, "bad.txt"), "w") as f:
-        f.write("".join("%s\t%s\n" % nb for nb in bad))
+    bad += make_sqt_stp_modules.make(dirname)[1]
+    write_lines(os.path.join(dirname, "good.txt"), good)
+    write_lines(os.path.join(dirname, "bad.txt"), ["%s\t%s" % nb for nb in bad])
     return good, bad
 
 
