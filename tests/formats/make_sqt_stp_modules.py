@@ -14,6 +14,8 @@ import os
 import struct
 import sys
 
+from module_gen import dump_line, patch, write, write_files, write_lines
+
 QUIET = "00 00 00 00 00 00 00 3F 00 00 00 00 00 FF"  # STP before its first line sounds
 
 
@@ -80,7 +82,7 @@ def stp(tempo, positions, patterns, samples, ornaments=((0, 1, [0]),), loop=0, e
 
 
 def line(*fields):
-    return " ".join("%02X" % f for f in fields)
+    return dump_line(fields)
 
 
 def cases():
@@ -90,13 +92,12 @@ def cases():
     out = []
     # SQT effects 3 (all attenuations = q), 4 (each += q), 5 (tempo = q), 6 (tempo += q):
     # tempo 2, 3 from frame 7, 4 from frame 11; lines at frames 0, 2, 4, 7.
-    m, _ = sqt({1: (4, [0x30, 0xC2, 0x03, 0x05, 0x64, 0x02, 0x65, 0x03, 0x66, 0x01]), 2: filler,
-                3: (4, [0x24, 0x82, 0xAF])}, [[0x81, 0, 0x83, 0, 0x02, 0, 2]], [flat])
+    effects = {1: (4, [0x30, 0xC2, 0x03, 0x05, 0x64, 0x02, 0x65, 0x03, 0x66, 0x01]), 2: filler, 3: (4, [0x24, 0x82, 0xAF])}
+    m, _ = sqt(effects, [[0x81, 0, 0x83, 0, 0x02, 0, 2]], [flat])
     lv10, lv8 = line(0, 0, 0xAC, 1, 0xD6, 0, 0, 0xF9, 0, 10, 10, 0, 0, 0xFF), line(0, 0, 0xAC, 1, 0xD6, 0, 0, 0xF9, 0, 8, 8, 0, 0, 0xFF)
     out.append(("all_columns_tempo.sqt", m, 11, 0, {0: lv10, 1: lv10, 2: lv8, 10: lv8}))
     # The same with the effects bit off: no attenuation, tempo stays 2.
-    m, _ = sqt({1: (4, [0x30, 0xC2, 0x03, 0x05, 0x64, 0x02, 0x65, 0x03, 0x66, 0x01]), 2: filler,
-                3: (4, [0x24, 0x82, 0xAF])}, [[0x01, 0, 0x03, 0, 0x02, 0, 2]], [flat])
+    m, _ = sqt(effects, [[0x01, 0, 0x03, 0, 0x02, 0, 2]], [flat])
     out.append(("effects_off.sqt", m, 8, 0, {7: line(0, 0, 0xAC, 1, 0xD6, 0, 0, 0xF9, 0, 15, 15, 0, 0, 0xFF)}))
     # Transposition -1 (note 48 plays NT[47] #E2), effect 0 (R13 #FF), a lone sample command,
     # note +1 with re-apply, glide up by 0 (-256 a frame), mute with envelope effect, mute, #B0.
@@ -204,16 +205,13 @@ def damaged():
     out.append(("runs_off.sqt", m, "reads its own code or stack"))
     m, _ = sqt({1: (4, [0x30, 0x82, 0xAF]), 2: filler}, [[0x81, 0, 0x02, 0, 0x02, 0, 1]], [flat], pad=15000)
     out.append(("too_long.sqt", m, "too long"))
-    # STP sample 0 at #C200: inside the player's code.
-    m = bytearray(stp(3, [(0, 0)], [([0x61, 0x25, 0], [0xD0, 0], [0xD0, 0])], [(0, 1, [(0x0F, 0, 0)])]))
-    t4 = m[7] | m[8] << 8
-    struct.pack_into("<H", m, t4, (0xC200 - 0xC768) & 0xFFFF)
-    out.append(("player_sample.stp", bytes(m), "reads its own code or stack"))
-    m = stp(3, [(0, 0)], [([0x61, 0x25, 0], [0xD0, 0], [0xD0, 0])], [(0, 1, [(0x0F, 0, 0)] * 8300)])
-    out.append(("too_long.stp", m, "too long"))
-    m = stp(3, [(0, 0)], [([0x61, 0x25, 0], [0xD0, 0], [0xD0, 0])], [(0, 1, [(0x0F, 0, 0)])])
-    out.append(("cut.stp", m[:60], "unknown format"))
-    return out
+    # STP sample 0 at #C200 (the first word of table 4, at 7): inside the player's code.
+    one_note = lambda lines: stp(3, [(0, 0)], [([0x61, 0x25, 0], [0xD0, 0], [0xD0, 0])], [(0, 1, lines)])  # noqa: E731
+    m = one_note([(0x0F, 0, 0)])
+    return out + [("player_sample.stp", patch(m, m[7] | m[8] << 8, struct.pack("<H", (0xC200 - 0xC768) & 0xFFFF)),
+                   "reads its own code or stack"),
+                  ("too_long.stp", one_note([(0x0F, 0, 0)] * 8300), "too long"),
+                  ("cut.stp", m[:60], "unknown format")]
 
 
 def make(dirname, doc=None):
@@ -223,28 +221,23 @@ def make(dirname, doc=None):
     names = []
 
     def put(name, data, frames, loop, want):
-        with open(os.path.join(dirname, name), "wb") as f:
-            f.write(data)
-        with open(os.path.join(dirname, name + ".want"), "w") as f:
-            f.write("frames %d\nloop %d\n" % (frames, loop) + "".join("%s\n" % w for w in want))
+        write(os.path.join(dirname, name), data)
+        write_lines(os.path.join(dirname, name + ".want"), ["frames %d" % frames, "loop %d" % loop] + want)
         names.append(name)
 
     for name, data, frames, loop, want in cases():
         put(name, data, frames, loop, ["%d n %s" % kv for kv in sorted(want.items())])
+    worked = os.path.join(dirname, "worked.txt")
     if os.path.exists(doc):
-        with open(os.path.join(dirname, "worked.txt"), "w") as f:
-            f.write(doc + "\n")
+        write_lines(worked, [doc])
         for name, data, frames, rows in worked_examples(doc):
             loop = {"worked_97.stp": 3, "worked_98.stp": 4}.get(name, 0)
             put(name, data, frames, loop, ["%s n %s" % (k, a) for k, a, _ in rows] + ["%s d %s" % (k, b) for k, _, b in rows])
-    with open(os.path.join(dirname, "modules.txt"), "w") as f:
-        f.write("".join(n + "\n" for n in names))
-    if not os.path.exists(doc) and os.path.exists(os.path.join(dirname, "worked.txt")):
-        os.remove(os.path.join(dirname, "worked.txt"))
+    elif os.path.exists(worked):
+        os.remove(worked)
+    write_lines(os.path.join(dirname, "modules.txt"), names)
     bad = damaged()
-    for name, data, _ in bad:
-        with open(os.path.join(dirname, name), "wb") as f:
-            f.write(data)
+    write_files(dirname, bad)
     return names, [(name, reason) for name, _, reason in bad]
 
 
@@ -263,18 +256,14 @@ def bench(dirname):
     lines = [(0x0F - i // 4, 0x40 | (0x10 if i % 2 else 0), i % 3) for i in range(32)]
     m, _ = sqt(pats, [[0x80 + 1 + p % 4, 16 * (p % 3), 0x85 + p % 4, 0, 0x89, 0, 3] for p in range(160)],
                [(8, 24, lines), (0, 32, lines[::-1]), (0, 1, [(0, 0x60, 0)])], [(0, 12, list(range(0, 12)))])
-    with open(os.path.join(dirname, "ten_minutes.sqt"), "wb") as f:
-        f.write(m)
-    chans = []
-    for k in range(4):
-        chans.append((bytes([0x61, 0x71] + sum(([n - 23] for n in notes()), [])) + b"\0",
-                      bytes([0x62, 0x81] + [n - 23 for n in notes()[::2]]) + b"\0",
-                      bytes([0x63, 0xCA, 0x20, 0x83] + [n - 23 for n in notes()[::4]]) + b"\0"))
+    write(os.path.join(dirname, "ten_minutes.sqt"), m)
+    chans = [(bytes([0x61, 0x71] + [n - 23 for n in notes()]) + b"\0",
+              bytes([0x62, 0x81] + [n - 23 for n in notes()[::2]]) + b"\0",
+              bytes([0x63, 0xCA, 0x20, 0x83] + [n - 23 for n in notes()[::4]]) + b"\0") for _ in range(4)]
     sample_lines = [(0x0F - i // 4 | (0x80 if i % 3 else 0), 2 * i, i % 3) for i in range(32)]
     m = stp(3, [(p % 4, p % 5) for p in range(160)], chans, [(4, 32, sample_lines)] * 3 + [(0, 1, [(0x10, 1, 0)])],
             [(0, 1, [0]), (0, 12, list(range(12)))])
-    with open(os.path.join(dirname, "ten_minutes.stp"), "wb") as f:
-        f.write(m)
+    write(os.path.join(dirname, "ten_minutes.stp"), m)
 
 
 if __name__ == "__main__":

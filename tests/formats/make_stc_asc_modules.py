@@ -9,6 +9,8 @@ bad.txt, so the reader tests, the conversion checks and the Wine comparison take
 
 import struct
 
+from module_gen import expect_frames, hexbytes, patch, turbo_sound
+
 
 def stc(tempo, samples, ornaments, positions, patterns, ornaments_first=False):
     """samples: (number, 32 lines of (b0, b1, b2), repeat, length); ornaments: (number, 32
@@ -53,24 +55,6 @@ def asc(tempo, loop, positions, patterns, samples, ornaments, text=b""):
     sam = objects(samples)
     head = struct.pack("<BBHHHB", tempo, loop, pt, st, st + len(sam), len(positions))
     return head + bytes(positions) + text + table + streams + sam + objects(ornaments)
-
-
-def lines(*spans):
-    """Frame lines from (count, line) spans."""
-    return [line for count, line in spans for _ in range(count)]
-
-
-def expect_frames(dump_lines):
-    """Dump lines to the reader's frames: R13 with its written flag."""
-    frames = []
-    for text in dump_lines:
-        v = [int(x, 16) for x in text.split()]
-        frames.append((v[:13] + [0 if v[13] == 0xFF else v[13]], v[13] != 0xFF))
-    return frames
-
-
-def hexbytes(text):
-    return bytes.fromhex("".join(text.split()))
 
 
 # The worked examples of the formats' description, byte for byte, with their frames.
@@ -232,17 +216,13 @@ def player_prefix(module):
     return bytes(prefix) + module
 
 
-def turbo_sound(first, second):
-    return first + second + b"STC!" + struct.pack("<H", len(first)) + b"STC!" + struct.pack("<H", len(second)) + b"02TS"
-
-
 def add(put, put_bad):
     """Writes every module through make_tunes.py's put(name, data, facts, frames) and
     put_bad(name, data, reason)."""
     def good(name, module, frames, loop=0, **facts):
         kind = "STC" if name.endswith(".stc") else "ASC"
         put(name, module, [("format", kind), ("frames", len(frames)), ("loop", loop)] + list(facts.items()),
-            expect_frames(frames))
+            expect_frames(frames, unwritten=0))
 
     good("example1.stc", EXAMPLE_STC_1, EXAMPLE_STC_1_FRAMES)
     good("example2.stc", EXAMPLE_STC_2, EXAMPLE_STC_2_FRAMES)
@@ -256,28 +236,22 @@ def add(put, put_bad):
     good("commands.asc", module, frames, loop=11, title="Every Command", author="Tonewell")
     good("long.asc", module + bytes(20000), frames, loop=11)  # loaded at #4000: the same
     good("prefixed.stc", player_prefix(EXAMPLE_STC_1), EXAMPLE_STC_1_FRAMES)
-    good("turbo.stc", turbo_sound(EXAMPLE_STC_2, EXAMPLE_STC_1), EXAMPLE_STC_2_FRAMES)
-    good("turbo.asc", turbo_sound(EXAMPLE_ASC_3, EXAMPLE_ASC_4), EXAMPLE_ASC_3_FRAMES)
+    good("turbo.stc", turbo_sound(EXAMPLE_STC_2, EXAMPLE_STC_1, b"STC!"), EXAMPLE_STC_2_FRAMES)
+    good("turbo.asc", turbo_sound(EXAMPLE_ASC_3, EXAMPLE_ASC_4, b"STC!"), EXAMPLE_ASC_3_FRAMES)
 
     # Damaged modules: each passes the structural checks and fails while playing, or fails them.
     module = stc(1, [(1, flat(0x0F, 0xA0), 1, 31)], [(0, ZEROS)], [(1, 0)] * 256, [(1, (b"\x30\xff", b"\x81", b"\x81"))])
     put_bad("positions255.stc", module, "256 positions")
-    bad = bytearray(EXAMPLE_STC_1)
-    bad[0xCC] = 0x6F  # sample 15 instead of 1
-    put_bad("nosample.stc", bytes(bad), "sample 15 is not in the module")
-    bad = bytearray(EXAMPLE_STC_1)
-    bad[0xCD] = 0x7E  # ornament 14
-    put_bad("noornament.stc", bytes(bad), "ornament 14 is not in the module")
+    put_bad("nosample.stc", patch(EXAMPLE_STC_1, 0xCC, b"\x6f"), "sample 15 is not in the module")  # instead of 1
+    put_bad("noornament.stc", patch(EXAMPLE_STC_1, 0xCD, b"\x7e"), "ornament 14 is not in the module")
     # Channels A and B run from the module's last byte at #BEFF through zeros (one note a
     # line) into the player's code at #C000.
-    runaway = bytearray(EXAMPLE_STC_1 + bytes(0x7F00 - len(EXAMPLE_STC_1)))
-    struct.pack_into("<HH", runaway, 0xC4, len(runaway) - 1, len(runaway) - 1)
-    put_bad("runaway.stc", bytes(runaway), "the player reads #C000 (its own code")
-    # A sample whose table entry points into the player: #C5F9 + ST + entry = #C000.
-    bad = bytearray(EXAMPLE_ASC_3)
-    bad[0x11] = 0xA1  # sample 1
-    struct.pack_into("<H", bad, 0x1F, (0xC000 - 0xC5F9 - 0x1D) & 0xFFFF)
-    put_bad("wildsample.asc", bytes(bad), "the player reads #C000 (its own code")
+    put_bad("runaway.stc", patch(EXAMPLE_STC_1 + bytes(0x7F00 - len(EXAMPLE_STC_1)), 0xC4, struct.pack("<HH", 0x7EFF, 0x7EFF)),
+            "the player reads #C000 (its own code")
+    # Sample 1, whose table entry points into the player: #C5F9 + ST + entry = #C000.
+    wild = patch(EXAMPLE_ASC_3, 0x11, b"\xa1")
+    put_bad("wildsample.asc", patch(wild, 0x1F, struct.pack("<H", (0xC000 - 0xC5F9 - 0x1D) & 0xFFFF)),
+            "the player reads #C000 (its own code")
     put_bad("short.stc", EXAMPLE_STC_1[:150], "unknown format")
     put_bad("short.asc", EXAMPLE_ASC_3[:100], "unknown format")
 
