@@ -11,13 +11,12 @@ Ends with "N passed, N failed".
 
 import argparse
 import os
-import subprocess
 import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import make_ay  # noqa: E402
+import make_ay
+from module_gen import check, first_difference, refusal, run, summary, write
 
 SECONDS = 60  # bound on one conversion (the machine is shared; the worst song takes ~6 s alone)
 # The first lines of the rescaled dumps, as the format notes give them.
@@ -41,57 +40,52 @@ SAYS = {
 }
 
 
-def run(convert, args):
+def timed(convert, args):
+    """run() of the converter bounded by SECONDS, and the seconds it took."""
     start = time.monotonic()
-    p = subprocess.run([convert] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=SECONDS)
-    return p.returncode, p.stdout, p.stderr.decode("latin-1"), time.monotonic() - start
+    return run(convert, args, SECONDS) + (time.monotonic() - start,)
 
 
-def hand_made(convert, work, check):
+def hand_made(convert, work):
+    out_path = os.path.join(work, "out.txt")
     for name, (data, options, lines) in make_ay.CASES.items():
         path = os.path.join(work, name.split(" ")[0])
-        with open(path, "wb") as f:
-            f.write(data)
+        write(path, data)
         args = (["--no-rescale"] if options is not None else []) + (options or []) + [path, "-"]
-        code, out, err, seconds = run(convert, args)
+        code, out, err, seconds = timed(convert, args)
         want = "".join(line + "\r\n" for line in lines).encode()
         got = out.decode("latin-1").split("\r\n")
-        first = next((i for i, (a, b) in enumerate(zip(got, lines)) if a != b), None)
+        first = first_difference(got, lines)
         check("%s (%.2f s)" % (name, seconds), code == 0 and out == want and seconds < SECONDS,
-              "exit %d, %d lines for %d, first difference at line %s: %r" % (
-                  code, len(got) - 1, len(lines), first, got[first] if first is not None else None))
+              "exit %d, %d lines for %d, first difference at line %d: %r" % (
+                  code, len(got) - 1, len(lines), first, got[first:first + 1]))
         if name in RESCALED:
-            code, out, err, _ = run(convert, [path, "-"])
+            out = run(convert, [path, "-"], SECONDS)[1]
             check(name + " rescaled", out.decode().split("\r\n")[:len(RESCALED[name])] == RESCALED[name])
         for words in SAYS.get(name, []):
             check("%s says %r" % (name, words), words in err, err)
     multi = os.path.join(work, "multi.ay")
-    code, out, err, _ = run(convert, ["--list", multi])
+    code, out, err = run(convert, ["--list", multi], SECONDS)
     check("--list", code == 0 and out.decode() == "AY\nauthor: Tonewell\nmisc: hand-made\n1\tone\t10 frames\n"
           "2\ttwo\t20 frames\tfirst\n3\tsilent\tunknown length\n", out)
     for song in ("4", "0", "x"):
-        code, out, err, _ = run(convert, ["--song", song, multi, os.path.join(work, "out.txt")])
-        check("--song " + song, code == 2 and not os.path.exists(os.path.join(work, "out.txt")) and
-              ("1..3" in err if song == "4" else "1 to 65535" in err), err)
+        code, out, err = run(convert, ["--song", song, multi, out_path], SECONDS)
+        check("--song " + song, code == 2 and not os.path.exists(out_path) and
+              ("1..3" if song == "4" else "1 to 65535") in err, err)
     for name, data, words in make_ay.damaged():
         path = os.path.join(work, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        out_path = os.path.join(work, "out.txt")
-        code, _, err, _ = run(convert, [path, out_path])
-        lines = err.splitlines()
-        check("refuse " + name, code == 1 and len(lines) == 1 and path in lines[0] and words in lines[0] and
-              not os.path.exists(out_path), "exit %d: %r" % (code, lines))
+        write(path, data)
+        check("refuse " + name, *refusal(convert, path, out_path, words, SECONDS))
 
 
-def handout(convert, shared, check):
+def handout(convert, shared):
     folder = os.path.join(shared, "testdata", "ay")
     for dump in sorted(os.listdir(folder)):
         if not dump.endswith(".txt"):
             continue
         base, song, kind = dump.split(".ay.")[0] + ".ay", dump.split(".song")[1].split(".")[0], dump.split(".")[-2]
         args = ["--song", song] + (["--no-rescale"] if kind == "unscaled" else []) + [os.path.join(folder, base), "-"]
-        code, out, err, seconds = run(convert, args)
+        code, out, err, seconds = timed(convert, args)
         want = open(os.path.join(folder, dump), "rb").read()
         check("%s (%.2f s)" % (dump, seconds), code == 0 and out == want, "exit %d: %s" % (code, err))
 
@@ -101,22 +95,15 @@ def main():
     ap.add_argument("--convert", required=True)
     ap.add_argument("--shared")
     args = ap.parse_args()
-    counts = [0, 0]
-
-    def check(label, ok, detail=""):
-        counts[0 if ok else 1] += 1
-        print(("ok: " if ok else "FAIL: ") + label + ("" if ok else ": %s" % detail))
-
     if args.shared is not None:
         if not os.path.isdir(os.path.join(args.shared, "testdata", "ay")):
             print("SKIP: no real AY files in %s/testdata/ay (set TONEWELL_SHARED)" % args.shared)
             return 77
-        handout(args.convert, args.shared, check)
+        handout(args.convert, args.shared)
     else:
         with tempfile.TemporaryDirectory(prefix="tonewell-ay-") as work:
-            hand_made(args.convert, work, check)
-    print("%d passed, %d failed" % tuple(counts))
-    return 1 if counts[1] else 0
+            hand_made(args.convert, work)
+    return summary()
 
 
 if __name__ == "__main__":

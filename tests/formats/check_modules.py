@@ -21,6 +21,8 @@ import sys
 import tempfile
 import zlib
 
+from module_gen import check, refusal, run, summary, write
+
 SKIP = 77
 
 
@@ -33,55 +35,47 @@ def png(width=16, height=16):
 
 
 def refused(program, path, work):
-    out = os.path.join(work, "out.wav")
-    run = subprocess.run([program, path, out], stderr=subprocess.PIPE, timeout=60)
-    lines = run.stderr.decode("latin-1").splitlines()
-    ok = run.returncode == 1 and len(lines) == 1 and path in lines[0] and not os.path.exists(out)
-    if not ok:
-        print("FAIL: %s %s: exit %d, stderr %r, OUT %s" % (os.path.basename(program), path, run.returncode, lines,
-                                                           "left" if os.path.exists(out) else "absent"))
-    return ok
+    check("%s refuses %s" % (os.path.basename(program), path), *refusal(program, path, os.path.join(work, "out.wav")))
+
+
+def real(convert, folder):
+    modules = sorted(glob.glob(os.path.join(folder, "testdata", "trackers", "*.pt[23]")) +
+                     [m for ext in ("stc", "asc", "sqt", "stp")
+                      for m in glob.glob(os.path.join(folder, "testdata", "trackers2", "*." + ext))])
+    if not modules:
+        print("SKIP: no modules in %s/testdata/trackers or trackers2 (set TONEWELL_SHARED)" % folder)
+        return SKIP
+    for module in modules:
+        want = open(module + ".dump", "rb").read()
+        code, out, err = run(convert, [module, "-"])
+        kept = run(convert, ["--no-rescale", module, "-"])[1]
+        ok = code == 0 and out == want and kept.count(b"\r\n") == want.count(b"\r\n")
+        if not check("%s %s" % (os.path.basename(module), err.strip()), ok, "exit %d, not its dump" % code):
+            with tempfile.NamedTemporaryFile(suffix=".dump") as got:
+                got.write(out)
+                got.flush()
+                sys.stdout.flush()
+                subprocess.run([sys.executable, os.path.join(folder, "tools", "dumpdiff"), module + ".dump", got.name])
+    return summary()
 
 
 def main():
     mode, args = sys.argv[1], dict(zip(sys.argv[2:-1:2], sys.argv[3:-1:2]))
     folder = sys.argv[-1]
-    results = []
     if mode == "real":
-        modules = sorted(glob.glob(os.path.join(folder, "testdata", "trackers", "*.pt[23]")) +
-                         [m for ext in ("stc", "asc", "sqt", "stp")
-                          for m in glob.glob(os.path.join(folder, "testdata", "trackers2", "*." + ext))])
-        if not modules:
-            print("SKIP: no modules in %s/testdata/trackers or trackers2 (set TONEWELL_SHARED)" % folder)
-            return SKIP
-        for module in modules:
-            want = open(module + ".dump", "rb").read()
-            run = subprocess.run([args["--convert"], module, "-"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            kept = subprocess.run([args["--convert"], "--no-rescale", module, "-"], stdout=subprocess.PIPE)
-            ok = run.returncode == 0 and run.stdout == want and kept.stdout.count(b"\r\n") == want.count(b"\r\n")
-            results.append(ok)
-            print("%s: %s %s" % ("ok" if ok else "FAIL", os.path.basename(module), run.stderr.decode("latin-1").strip()))
-            if not ok:
-                with tempfile.NamedTemporaryFile(suffix=".dump") as got:
-                    got.write(run.stdout)
-                    got.flush()
-                    sys.stdout.flush()
-                    subprocess.run([sys.executable, os.path.join(folder, "tools", "dumpdiff"), module + ".dump", got.name])
-    else:
-        with tempfile.TemporaryDirectory(prefix="tonewell-modules-") as work:
-            for line in open(os.path.join(folder, "modules_bad.txt")):
-                path = os.path.join(folder, line.split("\t")[0])
-                results += [refused(args["--convert"], path, work), refused(args["--render"], path, work)]
-            example = open(os.path.join(folder, "ex1_v5_sample_ornament.pt3"), "rb").read()
-            unknown = {"damaged_header.pt3": b"ProTrackor" + example[10:], "picture.png": png(),
-                       "noise.bin": random.Random(3).randbytes(5000)}
-            for name, data in unknown.items():
-                path = os.path.join(work, name)
-                with open(path, "wb") as f:
-                    f.write(data)
-                results.append(refused(args["--render"], path, work))
-    print("%d passed, %d failed" % (results.count(True), results.count(False)))
-    return 0 if all(results) else 1
+        return real(args["--convert"], folder)
+    with tempfile.TemporaryDirectory(prefix="tonewell-modules-") as work:
+        for line in open(os.path.join(folder, "modules_bad.txt")):
+            path = os.path.join(folder, line.split("\t")[0])
+            refused(args["--convert"], path, work)
+            refused(args["--render"], path, work)
+        example = open(os.path.join(folder, "ex1_v5_sample_ornament.pt3"), "rb").read()
+        unknown = {"damaged_header.pt3": b"ProTrackor" + example[10:], "picture.png": png(),
+                   "noise.bin": random.Random(3).randbytes(5000)}
+        for name, data in unknown.items():
+            write(os.path.join(work, name), data)
+            refused(args["--render"], os.path.join(work, name), work)
+    return summary()
 
 
 if __name__ == "__main__":

@@ -12,6 +12,8 @@ import os
 import struct
 import sys
 
+from module_gen import dump_line, hexbytes, patch, write_files
+
 # --- the file builder ---------------------------------------------------------------------
 
 
@@ -52,18 +54,10 @@ def ay_file(songs, author=b"Tonewell", misc=b"hand-made", first=0):
     return bytes(out + text + blob)
 
 
-def hexbytes(text):
-    return bytes.fromhex(" ".join(line.split("#")[0] for line in text.splitlines()))
-
-
 def frames(count, make):
     """count frame lines; make(k) gives ({register: value}, shape or None) for frame k."""
-    lines = []
-    for k in range(count):
-        regs, shape = make(k)
-        fields = [regs.get(r, 0) for r in range(13)] + [0xFF if shape is None else shape]
-        lines.append(" ".join("%02X" % v for v in fields))
-    return lines
+    return [dump_line([regs.get(r, 0) for r in range(13)] + [0xFF if shape is None else shape])
+            for regs, shape in map(make, range(count))]
 
 
 # SETREG on the ZX Spectrum at 8000: select register D, write E.
@@ -140,12 +134,12 @@ BLOCKS_CODE = ZX_SETREG + bytes(6) + hexbytes("""
 3A FF FF  5F  16 0B  CD 00 80   # R11 = (FFFF): the last byte below 65536
 C9                              # 8034: also PLAY
 """) + bytes(0x40 - 0x35) + b"\x11"  # 8040: 11, overwritten
-BLOCKS_FILE = bytearray(ay_file([dict(name=b"blocks", length=5, init=0x8010, interrupt=0x8034, blocks=[
+BLOCKS_FILE = ay_file([dict(name=b"blocks", length=5, init=0x8010, interrupt=0x8034, blocks=[
     (0x8000, BLOCKS_CODE, None), (0x8040, b"\x22", None), (0xFFFE, b"\x33\x44\x55\x66", None),
-    (0xA000, b"", None), (0xB000, b"\x77", None), (0x9000, b"\xAA\xBB", 4)])]))
-# The fifth block's data pointer: to 40 000 bytes past its own field, outside the file.
-BLOCKS_FILE[20 + 4 + 14 + 6 + 6 * 4 + 4:20 + 4 + 14 + 6 + 6 * 4 + 6] = struct.pack(">h", 30000)
-CASES["blocks.ay"] = (bytes(BLOCKS_FILE), [], frames(5, lambda k: ({0: 0xBB, 2: 0, 4: 0x22, 11: 0x44}, None)))
+    (0xA000, b"", None), (0xB000, b"\x77", None), (0x9000, b"\xAA\xBB", 4)])])
+# The fifth block's data pointer: to 30 000 bytes past its own field, outside the file.
+CASES["blocks.ay"] = (patch(BLOCKS_FILE, 20 + 4 + 14 + 6 + 6 * 4 + 4, struct.pack(">h", 30000)), [],
+                      frames(5, lambda k: ({0: 0xBB, 2: 0, 4: 0x22, 11: 0x44}, None)))
 
 # An IM 2 player that sets its own I and vector table: I = A0, the word at A0FF is A010.
 IM2_CODE = ZX_SETREG + bytes(6) + hexbytes("""
@@ -195,34 +189,25 @@ def two_songs():
 def damaged():
     """(name, bytes, words the one-line reason must hold): each refused with exit 1."""
     good = CASES["twice.ay"][0]
-    def patch(at, value):
-        b = bytearray(good)
-        b[at:at + 2] = struct.pack(">h", value)
-        return bytes(b)
+    word = lambda at, value: patch(good, at, struct.pack(">h", value))  # noqa: E731
     song_data = 20 + 4
     return [
         ("short.ay", good[:19], "too short"),
         ("amad.ay", b"ZXAYAMAD" + good[8:], "AMAD"),
         ("first_song.ay", good[:17] + b"\x01" + good[18:], "first song"),
-        ("songs_outside.ay", patch(18, len(good)), "songs table"),
-        ("songs_before.ay", patch(18, -32768), "songs table"),
-        ("data_outside.ay", patch(22, 0x7FFF), "data record"),
-        ("points_outside.ay", patch(song_data + 10, -song_data - 10), "points"),
-        ("blocks_outside.ay", patch(song_data + 12, len(good)), "blocks table"),
+        ("songs_outside.ay", word(18, len(good)), "songs table"),
+        ("songs_before.ay", word(18, -32768), "songs table"),
+        ("data_outside.ay", word(22, 0x7FFF), "data record"),
+        ("points_outside.ay", word(song_data + 10, -song_data - 10), "points"),
+        ("blocks_outside.ay", word(song_data + 12, len(good)), "blocks table"),
         ("blocks_unended.ay", good[:song_data + 14 + 6 + 6 + 1], "blocks table"),
         ("no_code.ay", ay_file([dict(name=b"x", length=5, init=0, interrupt=0, blocks=[])]), "no code"),
     ]
 
 
 def main():
-    out = sys.argv[1]
-    os.makedirs(out, exist_ok=True)
-    for name, (data, _, _) in CASES.items():
-        with open(os.path.join(out, name.split(" ")[0]), "wb") as f:
-            f.write(data)
-    for name, data, _ in damaged():
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(data)
+    os.makedirs(sys.argv[1], exist_ok=True)
+    write_files(sys.argv[1], [(name.split(" ")[0], data) for name, (data, _, _) in CASES.items()] + damaged())
 
 
 if __name__ == "__main__":
