@@ -50,7 +50,8 @@ def main():
                     first = first_difference(a, b)
                     detail += "; %d vs %d lines, first difference at line %d: %r vs %r" % (
                         len(a) - 1, len(b) - 1, first + 1, a[first:first + 1], b[first:first + 1])
-                check("%s %s" % (name, " ".join(options)), code == 0 and mcode == 0 and text == mtext and bool(text), detail)
+                ok = code == 0 and mcode == 0 and text == mtext and bool(text)
+                check("%s %s" % (name, " ".join(options)), ok, detail)
                 if os.path.exists(out):
                     os.remove(out)
         for name, _ in bad:

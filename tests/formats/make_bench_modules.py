@@ -6,15 +6,12 @@ benchmark: DIR/ten_minutes.stc and DIR/ten_minutes.asc.
 Usage: make_bench_modules.py DIR
 """
 
-import os
 import random
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import make_stc_asc_modules  # noqa: E402
+import make_stc_asc_modules
+from module_gen import write_files
 
 if __name__ == "__main__":
     stc, asc = make_stc_asc_modules.bench_modules(random.Random(600))
-    for name, data in (("ten_minutes.stc", stc), ("ten_minutes.asc", asc)):
-        with open(os.path.join(sys.argv[1], name), "wb") as f:
-            f.write(data)
+    write_files(sys.argv[1], [("ten_minutes.stc", stc), ("ten_minutes.asc", asc)])

@@ -6,12 +6,11 @@ a tune-like block of repeating bars with a moving bass, so it packs the way real
 Usage: make_bench_tune.py OUT
 """
 
-import os
 import random
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import make_tunes  # noqa: E402
+import make_tunes
+from module_gen import write
 
 
 def main(out):
@@ -26,8 +25,7 @@ def main(out):
             frames.append((r, shape))
     rows, _, _, _ = make_tunes.ym_effect_rows(frames[:30000], rng, 6)
     data = make_tunes.ym_new(b"YM6!", rows, strings=(b"Ten minutes", b"Bench", b""))
-    with open(out, "wb") as f:
-        f.write(make_tunes.jlha_pack(data))
+    write(out, make_tunes.jlha_pack(data))
 
 
 if __name__ == "__main__":

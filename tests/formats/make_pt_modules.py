@@ -65,8 +65,8 @@ EXAMPLES = [
         00 00 00 00 00 00 00 00 00 00 FF D1 00 DA 00 DE 00 B1 0A F1 02 BE 01 00 AA 00 B1 0A D0 00 B1 0A
         D0 00 00 01 1E AF 00 00 00 01 00 00 02 00 28""",
      # The tone swings between two periods, R11 grows by #0F a frame, R12 is 1 for eight frames.
-     [(1, '%s 00 00 00 00 00 08 1F 00 00 %02X %02X %s' % (('15 00', 'F8 0E')[k % 2], 15 * (k + 1), k < 8, 'FF' if k else '0D'))
-      for k in range(10)]),
+     [(1, '%s 00 00 00 00 00 08 1F 00 00 %02X %02X %s' % (('15 00', 'F8 0E')[k % 2], 15 * (k + 1), k < 8,
+                                                         'FF' if k else '0D')) for k in range(10)]),
     ('ex5_loop_position.pt3', 'ProTracker 3.6 compilation of ', 96,
      """20 20 20 03 02 02 01 CC 00 00 00 F2 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
         00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
@@ -206,10 +206,12 @@ def generated():
         ("noise_volume_slide.pt3", solo("B1 01 2A D3 74 D0 D0 D0 00", {3: hexbytes("00 02 CA 2A 00 00 86 0A 00 00")}),
          [(1, frame(T1[36], amp, 0, noise)) for amp, noise in ((11, 0x0F), (10, 0x12), (11, 0x14), (10, 0x17))]),
         # Kept tone offset and a sample loop at line 1.
-        ("tone_acc_sample_loop.pt3", solo("B1 01 D4 74 D0 D0 D0 D0 00", {4: hexbytes("01 03 01 8F 01 00 01 CF 02 00 01 CF FF FF")}),
+        ("tone_acc_sample_loop.pt3",
+         solo("B1 01 D4 74 D0 D0 D0 D0 00", {4: hexbytes("01 03 01 8F 01 00 01 CF 02 00 01 CF FF FF")}),
          tones(0x1E0, 0x1E1, 0x1E0, 0x1E2, 0x1E1)),
         # 0x1C: shape 12, period 0x0100, sample entry 105 + 10; 0xB0 and 0x10: envelope off; 0x1D on again.
-        ("cmd_1x_10_b0.pt3", solo("B1 01 1C 01 00 0A 74 B0 D0 1D 02 00 0A D0 10 0A D0 00", {5: hexbytes("00 01 00 8F 00 00")}),
+        ("cmd_1x_10_b0.pt3",
+         solo("B1 01 1C 01 00 0A 74 B0 D0 1D 02 00 0A D0 10 0A D0 00", {5: hexbytes("00 01 00 8F 00 00")}),
          [(1, frame(T1[36], 0x1F, env=0x100, shape=12)), (1, frame(T1[36], 15, env=0x100)),
           (1, frame(T1[36], 0x1F, env=0x200, shape=13)), (1, frame(T1[36], 15, env=0x200))]),
         # Note + ornament beyond the table: 90 + 20 gives 95, 10 - 20 gives 0.
@@ -275,7 +277,8 @@ def damaged(examples):
            ("pt2_loop_past_list.pt2", patch(ex6, 2, b"\x01"), "loop position 1"),
            ("pt2_channel_past_end.pt2", patch(ex6, 0x87, b"\x00\x20"), "channel B starts at offset")]
     # A stream without its end, a sample and an ornament longer than the file: each last in it.
-    bad += [("stream_runs_off.pt3", solo("B1 01 D1 74 D0", {1: S_PLAIN}, streams_last=True), "runs past the end of the module"),
+    bad += [("stream_runs_off.pt3", solo("B1 01 D1 74 D0", {1: S_PLAIN}, streams_last=True),
+             "runs past the end of the module"),
             ("sample_too_long.pt3", solo("B1 01 D1 74 D0 D0 00", {1: hexbytes("00 40 01 8F 00 00")}), "sample 1 at offset"),
             ("ornament_too_long.pt3", solo("B1 01 D1 41 74 D0 D0 00", {1: S_PLAIN}, {1: hexbytes("00 50 00")}),
              "ornament 1 at offset"),
@@ -309,8 +312,8 @@ def make(dirname):
     for name, data, runs in generated():
         put(name, data, [("frames", min(32787, sum(n for n, _ in runs)))], runs)
     # Two modules with the 02TS footer: module 1 (example 1) alone.
-    put("two_modules_ts.pt3", turbo_sound(examples["ex1_v5_sample_ornament.pt3"], examples["ex5_loop_position.pt3"], b"PT3!"),
-        [("format", "PT3 3.5"), ("frames", 12)], EXAMPLES[0][4])
+    two = turbo_sound(examples["ex1_v5_sample_ornament.pt3"], examples["ex5_loop_position.pt3"], b"PT3!")
+    put("two_modules_ts.pt3", two, [("format", "PT3 3.5"), ("frames", 12)], EXAMPLES[0][4])
 
     bad = damaged(examples)
     write_files(dirname, bad)

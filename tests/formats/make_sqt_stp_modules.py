@@ -14,7 +14,7 @@ import os
 import struct
 import sys
 
-from module_gen import dump_line, patch, write, write_files, write_lines
+from module_gen import dump_line, patch, place, write, write_files, write_lines
 
 QUIET = "00 00 00 00 00 00 00 3F 00 00 00 00 00 FF"  # STP before its first line sounds
 
@@ -27,17 +27,14 @@ def sqt(patterns, positions, samples, ornaments=(), loop=0, base=0xC510, pad=0):
     orn_t = sam_t + 2 * len(samples)
     pat_t = orn_t + 2 * len(ornaments)
     at = pat_t + 2 * npat
-    body, sam_at, orn_at, pat_at = b"", [], [], {}
-    for lp, ln, lines in samples:
-        lines = list(lines) + [lines[-1]] * (32 - len(lines))
-        sam_at.append(at + len(body))
-        body += bytes([lp, ln]) + b"".join(bytes(x) for x in lines)
-    for lp, ln, values in ornaments:
-        orn_at.append(at + len(body))
-        body += bytes([lp, ln]) + bytes(v & 0xFF for v in list(values) + [0] * (32 - len(values)))
-    for k in sorted(patterns):
-        pat_at[k] = at + len(body)
-        body += bytes([patterns[k][0] & 0xFF]) + bytes(patterns[k][1])
+    objects = [bytes([lp, ln]) + b"".join(bytes(x) for x in list(lines) + [lines[-1]] * (32 - len(lines)))
+               for lp, ln, lines in samples]
+    objects += [bytes([lp, ln]) + bytes(v & 0xFF for v in list(values) + [0] * (32 - len(values)))
+                for lp, ln, values in ornaments]
+    objects_and_patterns = objects + [bytes([patterns[k][0] & 0xFF]) + bytes(patterns[k][1]) for k in sorted(patterns)]
+    offsets, body = place(objects_and_patterns, at)
+    sam_at, orn_at = offsets[:len(samples)], offsets[len(samples):len(objects)]
+    pat_at = dict(zip(sorted(patterns), offsets[len(objects):]))
     pos_at = at + len(body)
     body += b"".join(bytes(e) for e in positions) + bytes(1 + pad)
     n = at + len(body)
@@ -52,30 +49,23 @@ def stp(tempo, positions, patterns, samples, ornaments=((0, 1, [0]),), loop=0, e
     """positions: (pattern, height); patterns: (A, B, C) byte strings; samples: (loop, length,
     [(s0, s1, w)...]); ornaments: (loop, length, values); text: the KSA name."""
     head = 10 + (53 if text else 0)
-    streams = b"".join(bytes(ch) for p in patterns for ch in p)
+    stream_at, streams = place([ch for p in patterns for ch in p], head)
     pos_at = head + len(streams)
     t2 = pos_at + 2 + 2 * len(positions)
     t3 = t2 + 6 * len(patterns)
     t4 = t3 + 32
     at = t4 + 30
-    data, orn_at, sam_at = b"", [], []
-    for lp, ln, values in ornaments:
-        orn_at.append(at + len(data))
-        data += bytes([lp, ln]) + bytes(v & 0xFF for v in values)
-    for lp, ln, lines in samples:
-        sam_at.append(at + len(data))
-        data += bytes([lp, ln]) + b"".join(struct.pack("<BBh", *x) for x in lines)
+    objects = [bytes([lp, ln]) + bytes(v & 0xFF for v in values) for lp, ln, values in ornaments]
+    offsets, data = place(objects + [bytes([lp, ln]) + b"".join(struct.pack("<BBh", *x) for x in lines)
+                                     for lp, ln, lines in samples], at)
+    orn_at, sam_at = offsets[:len(objects)], offsets[len(objects):]
     r = 0 if editor else ((t4 - t2) // 2 + 15) & 0xFF
     out = struct.pack("<B4HB", tempo, pos_at, t2, t3, t4, r)
     if text:
         out += ("KSA SOFTWARE COMPILATION OF " + text).ljust(53).encode()
     out += streams + bytes([len(positions), loop])
     out += b"".join(bytes([6 * p, h & 0xFF]) for p, h in positions)
-    s = head
-    for p in patterns:
-        for ch in p:
-            out += struct.pack("<H", s)
-            s += len(ch)
+    out += b"".join(struct.pack("<H", s) for s in stream_at)
     out += b"".join(struct.pack("<H", orn_at[min(i, len(orn_at) - 1)]) for i in range(16))
     out += b"".join(struct.pack("<H", sam_at[min(i, len(sam_at) - 1)]) for i in range(15))
     return out + data

@@ -9,7 +9,7 @@ bad.txt, so the reader tests, the conversion checks and the Wine comparison take
 
 import struct
 
-from module_gen import expect_frames, hexbytes, patch, turbo_sound
+from module_gen import expect_frames, hexbytes, patch, place, turbo_sound
 
 
 def stc(tempo, samples, ornaments, positions, patterns, ornaments_first=False):
@@ -23,12 +23,9 @@ def stc(tempo, samples, ornaments, positions, patterns, ornaments_first=False):
     o, p = (first, first + len(orn)) if ornaments_first else (first + len(pos), first)
     t = first + len(orn) + len(pos)
     streams = t + 7 * len(patterns) + 1
-    table, data = b"", b""
-    for number, channels in patterns:
-        table += bytes([number])
-        for s in channels:
-            table += struct.pack("<H", streams + len(data))
-            data += s
+    offsets, data = place([s for _, channels in patterns for s in channels], streams)
+    table = b"".join(bytes([number]) + struct.pack("<3H", *offsets[3 * i:3 * i + 3])
+                     for i, (number, _) in enumerate(patterns))
     head = struct.pack("<BHHH", tempo, p, o, t) + b"SONG BY ST COMPILE" + struct.pack("<H", 0)
     return head + body + (orn + pos if ornaments_first else pos + orn) + table + b"\xff" + data
 
@@ -36,21 +33,13 @@ def stc(tempo, samples, ornaments, positions, patterns, ornaments_first=False):
 def asc(tempo, loop, positions, patterns, samples, ornaments, text=b""):
     """patterns: (A, B, C streams) for numbers 0, 1, ...; samples, ornaments: their bytes."""
     pt = 9 + len(positions) + len(text)
-    streams = b""
-    table = b""
-    for channels in patterns:
-        for s in channels:
-            table += struct.pack("<H", 6 * len(patterns) + len(streams))
-            streams += s
+    offsets, streams = place([s for channels in patterns for s in channels], 6 * len(patterns))
+    table = struct.pack("<%dH" % len(offsets), *offsets)
     st = pt + len(table) + len(streams)
 
     def objects(items):
-        offsets, data = [], b""
-        for item in items:
-            offsets.append(64 + len(data))
-            data += item
-        offsets += [64] * (32 - len(offsets))
-        return struct.pack("<32H", *offsets) + data
+        offsets, data = place(items, 64)
+        return struct.pack("<32H", *offsets + [64] * (32 - len(offsets))) + data
 
     sam = objects(samples)
     head = struct.pack("<BBHHHB", tempo, loop, pt, st, st + len(sam), len(positions))
@@ -246,7 +235,8 @@ def add(put, put_bad):
     put_bad("noornament.stc", patch(EXAMPLE_STC_1, 0xCD, b"\x7e"), "ornament 14 is not in the module")
     # Channels A and B run from the module's last byte at #BEFF through zeros (one note a
     # line) into the player's code at #C000.
-    put_bad("runaway.stc", patch(EXAMPLE_STC_1 + bytes(0x7F00 - len(EXAMPLE_STC_1)), 0xC4, struct.pack("<HH", 0x7EFF, 0x7EFF)),
+    runaway = EXAMPLE_STC_1 + bytes(0x7F00 - len(EXAMPLE_STC_1))
+    put_bad("runaway.stc", patch(runaway, 0xC4, struct.pack("<HH", len(runaway) - 1, len(runaway) - 1)),
             "the player reads #C000 (its own code")
     # Sample 1, whose table entry points into the player: #C5F9 + ST + entry = #C000.
     wild = patch(EXAMPLE_ASC_3, 0x11, b"\xa1")

@@ -284,7 +284,8 @@ def make(dirname):
     put_bad("truncated_head.ym6", ym6[:20], "truncated YM6! header")
     put_bad("badleonard.ym6", ym6[:4] + b"LeOnArX!" + ym6[12:], "LeOnArD!")
     put_bad("truncated.ym6", ym6[:len(ym6) // 2], "larger than the data")
-    put_bad("hugecount.ym6", patch(ym6, 12, struct.pack(">I", 0xFFFFFFF0)), "frame count 4294967280 is larger than the data")
+    put_bad("hugecount.ym6", patch(ym6, 12, struct.pack(">I", 0xFFFFFFF0)),
+            "frame count 4294967280 is larger than the data")
     put_bad("drumpastend.ym6", patch(ym6, 34, struct.pack(">I", 0x7FFFFFFF)), "header points past the end")
     put_bad("extrapastend.ym6", patch(ym6, 32, b"\xff\xff")[:4000], "header points past the end")
     put_bad("strings.ym6", ym6[:34 + 4 + 40 + 4 + 7] + b"Song without end", "run past the end")

@@ -24,6 +24,15 @@ def patch(data, at, new):
     return bytes(out)
 
 
+def place(items, start):
+    """The items one after the other from offset start: (the offset of each, all their bytes)."""
+    offsets, data = [], b""
+    for item in items:
+        offsets.append(start + len(data))
+        data += bytes(item)
+    return offsets, data
+
+
 def turbo_sound(first, second, mark):
     """Two modules for two chips, with the 02TS footer naming each one's mark and size."""
     return first + second + mark + struct.pack("<H", len(first)) + mark + struct.pack("<H", len(second)) + b"02TS"

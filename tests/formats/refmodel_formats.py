@@ -9,8 +9,8 @@ Usage: refmodel_formats.py [--clock HZ] [--no-rescale] IN     (dump text on stan
 Exit 1 with a message when the file is refused.
 """
 
+import argparse
 import os
-import shutil
 import struct
 import subprocess
 import sys
@@ -25,22 +25,17 @@ class Refused(Exception):
 
 
 def jlha_unpack(archive):
-    work = tempfile.mkdtemp(prefix="tonewell-model-")
-    try:
-        path = os.path.join(work, "in.lzh")
+    with tempfile.TemporaryDirectory(prefix="tonewell-model-") as work:
+        path, out = os.path.join(work, "in.lzh"), os.path.join(work, "out")
         with open(path, "wb") as f:
             f.write(archive)
-        out = os.path.join(work, "out")
         os.mkdir(out)
-        subprocess.run(["jlha", "xqf", path], cwd=out, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["jlha", "xqf", path], cwd=out, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         names = os.listdir(out)
         if len(names) != 1:
             raise Refused("archive gave %d members" % len(names))
         with open(os.path.join(out, names[0]), "rb") as f:
             return f.read()
-    finally:
-        shutil.rmtree(work)
 
 
 def bare_lh5(stream, size):
@@ -265,21 +260,14 @@ def convert(t, clock=None, no_rescale=False):
 
 
 def main(argv):
-    clock, no_rescale, path = None, False, None
-    i = 0
-    while i < len(argv):
-        if argv[i] == "--clock":
-            clock = int(argv[i + 1])
-            i += 1
-        elif argv[i] == "--no-rescale":
-            no_rescale = True
-        else:
-            path = argv[i]
-        i += 1
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--clock", type=int)
+    ap.add_argument("--no-rescale", action="store_true")
+    ap.add_argument("path")
+    args = ap.parse_args(argv)
     try:
-        with open(path, "rb") as f:
-            data = f.read()
-        text = convert(read_any(data), clock, no_rescale)
+        with open(args.path, "rb") as f:
+            text = convert(read_any(f.read()), args.clock, args.no_rescale)
     except (Refused, struct.error, IndexError, OSError, subprocess.CalledProcessError) as e:
         sys.stderr.write("refused: %s\n" % e)
         return 1
