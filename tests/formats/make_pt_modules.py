@@ -65,7 +65,7 @@ EXAMPLES = [
         00 00 00 00 00 00 00 00 00 00 FF D1 00 DA 00 DE 00 B1 0A F1 02 BE 01 00 AA 00 B1 0A D0 00 B1 0A
         D0 00 00 01 1E AF 00 00 00 01 00 00 02 00 28""",
      # The tone swings between two periods, R11 grows by #0F a frame, R12 is 1 for eight frames.
-     [(1, '%s 00 00 00 00 00 08 1F 00 00 %02X %02X %s' % (('15 00', 'F8 0E')[k % 2], 15 * (k + 1), k < 8,
+     [(1, '%s 00 00 00 00 00 08 1F 00 00 %02X %02X %s' % (('15 00', 'F8 0E')[k % 2], 15 * (k + 1), int(k < 8),
                                                          'FF' if k else '0D')) for k in range(10)]),
     ('ex5_loop_position.pt3', 'ProTracker 3.6 compilation of ', 96,
      """20 20 20 03 02 02 01 CC 00 00 00 F2 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
