@@ -31,8 +31,8 @@ def sqt(patterns, positions, samples, ornaments=(), loop=0, base=0xC510, pad=0):
                for lp, ln, lines in samples]
     objects += [bytes([lp, ln]) + bytes(v & 0xFF for v in list(values) + [0] * (32 - len(values)))
                 for lp, ln, values in ornaments]
-    objects_and_patterns = objects + [bytes([patterns[k][0] & 0xFF]) + bytes(patterns[k][1]) for k in sorted(patterns)]
-    offsets, body = place(objects_and_patterns, at)
+    pattern_blocks = [bytes([patterns[k][0] & 0xFF]) + bytes(patterns[k][1]) for k in sorted(patterns)]
+    offsets, body = place(objects + pattern_blocks, at)
     sam_at, orn_at = offsets[:len(samples)], offsets[len(samples):len(objects)]
     pat_at = dict(zip(sorted(patterns), offsets[len(objects):]))
     pos_at = at + len(body)
@@ -195,7 +195,7 @@ def damaged():
     out.append(("runs_off.sqt", m, "reads its own code or stack"))
     m, _ = sqt({1: (4, [0x30, 0x82, 0xAF]), 2: filler}, [[0x81, 0, 0x02, 0, 0x02, 0, 1]], [flat], pad=15000)
     out.append(("too_long.sqt", m, "too long"))
-    # STP sample 0 at #C200 (the first word of table 4, at 7): inside the player's code.
+    # STP sample 0 at #C200 (the first word of table 4, whose offset the header holds at 7): inside the player's code.
     one_note = lambda lines: stp(3, [(0, 0)], [([0x61, 0x25, 0], [0xD0, 0], [0xD0, 0])], [(0, 1, lines)])  # noqa: E731
     m = one_note([(0x0F, 0, 0)])
     return out + [("player_sample.stp", patch(m, m[7] | m[8] << 8, struct.pack("<H", (0xC200 - 0xC768) & 0xFFFF)),
