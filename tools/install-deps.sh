@@ -14,9 +14,11 @@ test_packages=(python3 libgtest-dev googletest libbenchmark-dev clang libclang-r
                xvfb xauth openbox xdotool x11-utils wmctrl fonts-dejavu-extra imagemagick tmux sox
                g++-mingw-w64-x86-64-posix wine64 wine jlha-utils lhasa dpkg-dev xz-utils
                xfwm4 icewm dbus-daemon unzip
-               pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber libasound2-plugins stress-ng)
+               pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber libasound2-plugins stress-ng
+               flac opus-tools mpg123 ffmpeg)
 # The sound-server tests start PulseAudio and PipeWire themselves; pipewire-alsa is left out on
 # purpose (it conflicts with pulseaudio), ALSA reaches them through libasound2-plugins' pulse plugin.
+# The export tests decode what tonewell-render writes with flac, opusdec, mpg123 and ffprobe.
 # Manual pages (scdoc), the 48 px icon (rsvg-convert), the .deb (dpkg-shlibdeps, fakeroot,
 # lintian) and the ZIP; the packaging tests also check the desktop entry and the MIME types
 # (desktop-file-validate, update-mime-database, xdg-mime with File::MimeInfo's mimetype),
