@@ -455,7 +455,8 @@ def play_and_close(session, command, reference, how):
         check(os.listdir(tmp) == [], "the temporary folder is left: %r" % os.listdir(tmp))
         data = read_file(sound)
         start = sound_start(data, reference)
-        check(start is not None and start >= RING_FRAMES, "the music starts at frame %s, not after the silent lap" % start)
+        check(start is not None and start >= RING_FRAMES,
+              "the music starts at frame %s, not after the silent lap" % start)
         check(data[:start * FRAME_BYTES].count(0) == start * FRAME_BYTES, "sound before the rendering")
         played = data[start * FRAME_BYTES:]
         n = min(len(played), len(reference)) // FRAME_BYTES * FRAME_BYTES

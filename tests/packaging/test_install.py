@@ -118,7 +118,8 @@ class InstallCases(Case):
         if not os.access(convert, os.X_OK):
             self.skipTest("no tonewell-convert installed")
         for packed in (False, True):
-            tune, dump = os.path.join(self.work, "packed.ym" if packed else "plain.ym"), os.path.join(self.work, "dump.txt")
+            tune = os.path.join(self.work, "packed.ym" if packed else "plain.ym")
+            dump = os.path.join(self.work, "dump.txt")
             make_ym.write(tune, 400, packed=packed)
             run_ok([convert, tune, dump], "tonewell-convert")
             play_in_x([tune], dump, "alt+f4" if packed else "sigterm")

@@ -122,7 +122,8 @@ class RenderEdges(Edges):
 
     def test_full_device_reports_the_write_error_and_stays_a_device(self):
         mknod_char(self.path('full'), 1, 7)
-        self.assertExit(render('--frames', FRAMES, DUMP, self.path('full')), 1, 'cannot write', 'No space left on device')
+        self.assertExit(render('--frames', FRAMES, DUMP, self.path('full')), 1, 'cannot write',
+                        'No space left on device')
         self.assertKind('full', stat.S_ISCHR)
         self.assertFolder('full')
 
@@ -135,8 +136,9 @@ class RenderEdges(Edges):
         self.assertFolder('link', 'null')
 
     def test_fifo_with_a_reader_gets_the_frames_and_stays_a_fifo(self):
-        os.mkfifo(self.path('fifo'))
-        result, got, reader = through_fifo(self.path('fifo'), lambda: render('--frames', FRAMES, DUMP, self.path('fifo')))
+        fifo = self.path('fifo')
+        os.mkfifo(fifo)
+        result, got, reader = through_fifo(fifo, lambda: render('--frames', FRAMES, DUMP, fifo))
         self.assertExit(result, 0)
         self.assertEqual(reader, 0, 'the reader never saw a writer')
         self.assertEqual(got, self.expected)
