@@ -61,16 +61,17 @@ def join(lines, ending="\n", final=True):
 # The individual dumps; each returns (bytes, frames to compare or None)
 
 def d_hex_case():
-    # mixed case within one line, field by field
-    return join(seeded_lines(101, 60, lambda rng: " ".join(
-        f.lower() if rng.random() < 0.5 else f.upper() for f in random_regs(rng).split(" ")))), None
+    def line(rng):  # mixed case within one line, field by field
+        return " ".join(f.lower() if rng.random() < 0.5 else f.upper() for f in random_regs(rng).split(" "))
+    return join(seeded_lines(101, 60, line)), None
 
 
 def d_field_widths():
     alphabet = "0123456789abcdefABCDEFGgzZ/:@`~!"
 
     def field(rng):
-        return "".join(rng.choice(alphabet) for _ in range(rng.choice((1, 1, 2, 3, 3, 4, 7))))
+        width = rng.choice((1, 1, 2, 3, 3, 4, 7))
+        return "".join(rng.choice(alphabet) for _ in range(width))
     return join(seeded_lines(102, 50, lambda rng: " ".join(field(rng) for _ in range(14)))), None
 
 
@@ -151,7 +152,8 @@ def d_high_bytes():
                 else:
                     fields[k] = fields[k][:1] + chr(c)
         return " ".join(fields)
-    return b"\xef\xbb\xbf" + join(seeded_lines(109, 50, line)), None     # leading byte-order mark: part of field 1
+    # leading byte-order mark: part of field 1
+    return b"\xef\xbb\xbf" + join(seeded_lines(109, 50, line)), None
 
 
 def d_long_lines():

@@ -244,6 +244,7 @@ SHAPE_STEPPERS = (
 
 VOICE_BITS = ((0, 1), (1, 2), (2, 4))            # each voice and its square's bit in a mix index
 
+
 class Psg:
     """Sound chip state. Per-voice fields are 3-element lists (A, B, C);
     float fields always hold single-precision values."""
