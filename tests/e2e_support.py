@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""What the player's end-to-end tests share: the failure type and the one polling helper, the
-runner (one unittest case per named case, exit 77 when skipped), the private X server with its
-window manager, the tmux session, the reference render through tonewell-render, the search for
+"""What the player's and the tools' end-to-end tests share: the failure type and the one polling
+helper, running a tool with its outputs caught, the runner (one unittest case per named case,
+exit 77 when skipped), the private X server with its window manager, tonewell-play played and
+closed in it, the tmux session, the reference render through tonewell-render, the search for
 where the rendered sound starts in a recording, the tick-by-tick comparison and the one dump
 frame counter. Each test module keeps only what drives its own interface.
 """
@@ -111,6 +112,41 @@ def caught_signals(pid):
     except OSError:
         pass
     return set()
+
+
+def default_signals():
+    """For preexec_fn: die_with_parent, and SIGINT ends the child as from a terminal."""
+    die_with_parent()
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
+def write_file(path, data):
+    """Writes data (bytes, or text) to path; returns path."""
+    with open(path, "wb" if isinstance(data, bytes) else "w") as f:
+        f.write(data)
+    return path
+
+
+# --- Running a tool -------------------------------------------------------------------------
+
+def run_tool(args, timeout=120, **kwargs):
+    """Runs a program with its standard output and error caught (bytes)."""
+    return subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout, **kwargs)
+
+
+def tool_result(args, timeout=20):
+    """(exit status, standard output, standard error) of a program, its outputs as text."""
+    done = run_tool(args, timeout)
+    return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+
+def run_ok(args, what=None, **kwargs):
+    """run_tool; a Failure naming what (the program by default) and saying its standard error
+    when it does not exit with 0."""
+    done = run_tool(args, **kwargs)
+    check(done.returncode == 0, "%s failed (%d): %s" % (what or args[0], done.returncode,
+                                                        done.stderr.decode(errors="replace")))
+    return done
 
 
 # --- Sound ----------------------------------------------------------------------------------
@@ -364,6 +400,75 @@ class X11Session:
                     proc.wait()
         if self.home:
             shutil.rmtree(self.home, ignore_errors=True)
+
+
+PLAYER_TITLE = "^Tonewell =\\)$"
+
+
+def play_and_close(session, command, reference, how):
+    """Runs tonewell-play (command: its path and arguments) in the X11Session session with SDL's
+    disk driver, in a fresh folder that is its working directory, HOME and TMPDIR's parent. Waits
+    for its window, its one private folder holding music/dump.txt and two seconds of reference
+    (tonewell-render's raw frames) after the silent lap, then ends it by how: "alt+f4" on the
+    window, "sigterm" or "sigint" to tonewell-play. Checks the exit status 0, that no folder is
+    left, and that the sound is silence up to the lap and then the reference (two seconds of it
+    at least, or the whole when it is shorter)."""
+    work = tempfile.mkdtemp(prefix="tonewell-play-run-")
+    tmp, sound, errors = (os.path.join(work, name) for name in ("tmp", "sound.raw", "stderr.txt"))
+    os.mkdir(tmp)
+    env = dict(session.env, TMPDIR=tmp, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=sound, HOME=work,
+               XDG_RUNTIME_DIR=work)
+
+    def said():
+        return read_file(errors).decode(errors="replace")
+
+    def window():
+        check(proc.poll() is None, "tonewell-play ended early (%s): %s" % (proc.returncode, said()))
+        return session.run(["xdotool", "search", "--name", PLAYER_TITLE], check=False).split()
+
+    def two_seconds():
+        data = read_file(sound)
+        start = sound_start(data, reference)
+        return start is not None and len(data) >= (start + 2 * SAMPLE_RATE) * FRAME_BYTES
+
+    try:
+        with open(errors, "wb") as err:
+            proc = subprocess.Popen(command, cwd=work, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=err, preexec_fn=default_signals)
+        try:
+            win = poll_until(window, "the player's window", 30.0)[0]
+            folders = os.listdir(tmp)
+            check(len(folders) == 1 and folders[0].startswith("tonewell-play-")
+                  and os.path.isfile(os.path.join(tmp, folders[0], "music", "dump.txt")),
+                  "no one private folder holding music/dump.txt while it plays: %r" % folders)
+            poll_until(two_seconds, "two seconds of the rendered sound", 60.0)
+            if how == "alt+f4":
+                session.run(["xdotool", "windowactivate", "--sync", win, "key", "--clearmodifiers", "alt+F4"])
+            else:
+                proc.send_signal(signal.SIGTERM if how == "sigterm" else signal.SIGINT)
+            code = proc.wait(timeout=WAIT_S)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        check(code == 0, "tonewell-play ended with %d, not 0, after %s: %s" % (code, how, said()))
+        check(os.listdir(tmp) == [], "the temporary folder is left: %r" % os.listdir(tmp))
+        data = read_file(sound)
+        start = sound_start(data, reference)
+        check(start is not None and start >= RING_FRAMES,
+              "the music starts at frame %s, not after the silent lap" % start)
+        check(data[:start * FRAME_BYTES].count(0) == start * FRAME_BYTES, "sound before the rendering")
+        played = data[start * FRAME_BYTES:]
+        n = min(len(played), len(reference)) // FRAME_BYTES * FRAME_BYTES
+        check(n >= min(2 * SAMPLE_RATE * FRAME_BYTES, len(reference) // FRAME_BYTES * FRAME_BYTES),
+              "only %d bytes of sound to compare" % n)
+        if played[:n] != reference[:n]:
+            first = next(i for i in range(n) if played[i] != reference[i])
+            raise Failure("the sound differs from tonewell-render at frame %d" % (first // FRAME_BYTES))
+        print("%s: %d frames equal tonewell-render; exit 0 after %s; no folder left" %
+              (" ".join(command[1:]) or "the demo tune", n // FRAME_BYTES, how))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
 
 
 # --- A tmux session -------------------------------------------------------------------------

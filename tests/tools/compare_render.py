@@ -21,18 +21,17 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.dirname(HERE))
 import make_dumps  # noqa: E402
 import refmodel  # noqa: E402
+from e2e_support import read_file, run_tool as run  # noqa: E402
 
 LEVELS = ("0", "0.5", "1")
 DEFAULT_LEVEL_DUMPS = {"hex_case", "envelopes", "music", "long_lines", "fuzz", "full_table"}
-TIMEOUT = 120
 
 
 class Results:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
+    passed = failed = 0
 
     def ok(self, what):
         self.passed += 1
@@ -41,10 +40,6 @@ class Results:
     def fail(self, what, detail):
         self.failed += 1
         print("FAIL  %s: %s" % (what, detail))
-
-
-def run(cmd, stdout=subprocess.PIPE):
-    return subprocess.run(cmd, stdout=stdout, stderr=subprocess.PIPE, timeout=TIMEOUT)
 
 
 def frame_at(pcm, i):
@@ -79,29 +74,19 @@ def compare(results, what, want, got):
                                      if len(got) % 4 else ""))
 
 
-def render_cpp(render, dump, frames=None, level=None):
-    cmd = [render]
-    if frames is not None:
-        cmd += ["--frames", str(frames)]
-    if level is not None:
-        cmd += ["--level", level]
-    cmd += [dump, "-"]
-    p = run(cmd)
-    return p.returncode, p.stdout, p.stderr.decode("latin-1").strip()
-
-
 def render_and_compare(results, what, want, render, path, frames=None, level=None):
-    """tonewell-render's raw output compared with want, the model's."""
-    rc, got, err = render_cpp(render, path, frames, level)
-    if rc != 0:
-        results.fail(what, "renderer exit code %d: %s" % (rc, err))
+    """tonewell-render's raw output (of --frames frames and --level level when given) compared
+    with want, the model's."""
+    p = run([render] + (["--frames", str(frames)] if frames is not None else [])
+            + (["--level", level] if level is not None else []) + [path, "-"])
+    if p.returncode != 0:
+        results.fail(what, "renderer exit code %d: %s" % (p.returncode, p.stderr.decode("latin-1").strip()))
     else:
-        compare(results, what, want, got)
+        compare(results, what, want, p.stdout)
 
 
 def load(dump):
-    with open(dump.path, "rb") as fh:
-        return refmodel.load_dump(fh.read())
+    return refmodel.load_dump(read_file(dump.path))
 
 
 def check_dump(results, render, dump):
@@ -193,8 +178,7 @@ def check_wav(results, render, tmp, dump):
         results.fail(what, "exit code %d, file %s" % (p.returncode,
                                                        "written" if os.path.exists(out) else "missing"))
         return
-    with open(out, "rb") as fh:
-        data = fh.read()
+    data = read_file(out)
     problems = []
     if data[0:4] != b"RIFF" or data[8:12] != b"WAVE":
         problems.append("not a RIFF WAVE file: %r" % data[:12])

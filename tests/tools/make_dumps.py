@@ -46,6 +46,12 @@ def random_regs(rng, lower=None):
         lower=rng.random() < 0.5 if lower is None else lower)
 
 
+def seeded_lines(seed, count, line):
+    """count lines made by line(rng), all from one generator seeded with seed."""
+    rng = random.Random(seed)
+    return [line(rng) for _ in range(count)]
+
+
 def join(lines, ending="\n", final=True):
     text = ending.join(lines) + (ending if final else "")
     return text.encode("latin-1")
@@ -55,37 +61,27 @@ def join(lines, ending="\n", final=True):
 # The individual dumps; each returns (bytes, frames to compare or None)
 
 def d_hex_case():
-    rng = random.Random(101)
-    lines = []
-    for i in range(60):
-        line = random_regs(rng)
-        # mixed case within one line, field by field
-        line = " ".join(f.lower() if rng.random() < 0.5 else f.upper() for f in line.split(" "))
-        lines.append(line)
-    return join(lines), None
+    def line(rng):  # mixed case within one line, field by field
+        return " ".join(f.lower() if rng.random() < 0.5 else f.upper() for f in random_regs(rng).split(" "))
+    return join(seeded_lines(101, 60, line)), None
 
 
 def d_field_widths():
-    rng = random.Random(102)
     alphabet = "0123456789abcdefABCDEFGgzZ/:@`~!"
-    lines = []
-    for i in range(50):
-        fields = []
-        for _ in range(14):
-            w = rng.choice((1, 1, 2, 3, 3, 4, 7))
-            fields.append("".join(rng.choice(alphabet) for _ in range(w)))
-        lines.append(" ".join(fields))
-    return join(lines), None
+
+    def field(rng):
+        width = rng.choice((1, 1, 2, 3, 3, 4, 7))
+        return "".join(rng.choice(alphabet) for _ in range(width))
+    return join(seeded_lines(102, 50, lambda rng: " ".join(field(rng) for _ in range(14)))), None
 
 
 def d_missing_extra_fields():
-    rng = random.Random(103)
-    lines = []
-    for i in range(60):
+    def line(rng):
         full = random_regs(rng).split(" ")
         n = rng.choice(list(range(0, 14)) + [14, 15, 16, 20, 30])
         fields = full[:n] if n <= 14 else full + [hx(rng.randrange(256)) for _ in range(n - 14)]
-        lines.append(" ".join(fields) if fields else "5")
+        return " ".join(fields) if fields else "5"
+    lines = seeded_lines(103, 60, line)
     lines += ["3C 01 00 02 FE 00 1F 38 0F 0E 10 00 10",           # 13 fields: shape from ""
               "3C 01 00 02 FE 00 1F 38 0F 0E 10 00 10  FF",       # last field pushed to 15
               "3C", "3C 01", "3C  01"]
@@ -146,9 +142,7 @@ def d_endings_mixed():
 
 
 def d_high_bytes():
-    rng = random.Random(109)
-    lines = []
-    for i in range(50):
+    def line(rng):
         fields = random_regs(rng).split(" ")
         for k in range(14):
             if rng.random() < 0.3:
@@ -157,9 +151,9 @@ def d_high_bytes():
                     fields[k] = chr(c) + fields[k][1:]
                 else:
                     fields[k] = fields[k][:1] + chr(c)
-        lines.append(" ".join(fields))
-    data = b"\xef\xbb\xbf" + join(lines)     # leading byte-order mark: part of field 1
-    return data, None
+        return " ".join(fields)
+    # leading byte-order mark: part of field 1
+    return b"\xef\xbb\xbf" + join(seeded_lines(109, 50, line)), None
 
 
 def d_long_lines():
@@ -254,12 +248,10 @@ def d_integer_limits():
 
 
 def d_random_long():
-    rng = random.Random(117)
-    return join([random_regs(rng) for _ in range(400)]), None
+    return join(seeded_lines(117, 400, random_regs)), None
 
 
 def d_music():
-    rng = random.Random(112)
     lines = []
     notes = [1000, 891, 794, 749, 667, 594, 530, 500, 445, 397]
     for i in range(150):
@@ -297,9 +289,7 @@ def d_three_frames():
 
 def d_short_lines():
     # every line misses field 14, so every tick restarts the envelope with shape 0
-    rng = random.Random(114)
-    lines = [" ".join(random_regs(rng).split(" ")[:13]) for _ in range(40)]
-    return join(lines), None
+    return join(seeded_lines(114, 40, lambda rng: " ".join(random_regs(rng).split(" ")[:13]))), None
 
 
 def d_near_valid():
@@ -325,9 +315,7 @@ def d_near_valid():
 
 
 def _long(count, seed):
-    rng = random.Random(seed)
-    lines = [random_regs(rng) for _ in range(count)]
-    return join(lines, "\r\n")
+    return join(seeded_lines(seed, count, random_regs), "\r\n")
 
 
 def d_phase_stall():
@@ -350,38 +338,15 @@ def d_over_table():
     return _long(33000, 116), 3 * SECOND
 
 
-DUMPS = [
-    ("hex_case", d_hex_case),
-    ("field_widths", d_field_widths),
-    ("missing_extra_fields", d_missing_extra_fields),
-    ("spacing", d_spacing),
-    ("endings_crlf", d_endings_crlf),
-    ("endings_cr", d_endings_cr),
-    ("endings_nul", d_endings_nul),
-    ("endings_mixed", d_endings_mixed),
-    ("high_bytes", d_high_bytes),
-    ("long_lines", d_long_lines),
-    ("blank_only", d_blank_only),
-    ("empty", d_empty),
-    ("envelopes", d_envelopes),
-    ("small_periods", d_small_periods),
-    ("integer_limits", d_integer_limits),
-    ("random_long", d_random_long),
-    ("music", d_music),
-    ("fuzz", d_fuzz),
-    ("one_frame", d_one_frame),
-    ("three_frames", d_three_frames),
-    ("short_lines", d_short_lines),
-    ("near_valid", d_near_valid),
-    ("full_table", d_full_table),
-    ("over_table", d_over_table),
-]
+DUMPS = [(fn.__name__[2:], fn) for fn in (
+    d_hex_case, d_field_widths, d_missing_extra_fields, d_spacing, d_endings_crlf, d_endings_cr, d_endings_nul,
+    d_endings_mixed, d_high_bytes, d_long_lines, d_blank_only, d_empty, d_envelopes, d_small_periods,
+    d_integer_limits, d_random_long, d_music, d_fuzz, d_one_frame, d_three_frames, d_short_lines, d_near_valid,
+    d_full_table, d_over_table)]
 
 
 # rendered in full only on request: about 380 seconds of audio
-LONG_DUMPS = [
-    ("phase_stall", d_phase_stall),
-]
+LONG_DUMPS = [("phase_stall", d_phase_stall)]
 
 
 def make_dumps(directory, long=False):

@@ -242,6 +242,9 @@ SHAPE_STEPPERS = (
 # ---------------------------------------------------------------------------
 # The chip
 
+VOICE_BITS = ((0, 1), (1, 2), (2, 4))            # each voice and its square's bit in a mix index
+
+
 class Psg:
     """Sound chip state. Per-voice fields are 3-element lists (A, B, C);
     float fields always hold single-precision values."""
@@ -359,11 +362,9 @@ class Psg:
             out = []
         app = out.append
         r = array("f", [0.0])
-        la, lb, lc = self.period_limit
-        pa, pb, pc = self.phase
-        sa, sb, sc = self.square
-        sb <<= 1
-        sc <<= 2
+        limits = self.period_limit
+        phases = self.phase[:]
+        squares = self.square[0] | self.square[1] << 1 | self.square[2] << 2   # bit k: voice k's square
         ln = self.noise_limit
         pn = self.noise_phase
         ns = self.noise_shift & 0x1FFFF     # bits above 16 never reach the output
@@ -381,24 +382,14 @@ class Psg:
         sw, iw = FILTER_STATE_WEIGHT, FILTER_INPUT_WEIGHT
         vol = VOLUME_TABLE
         for _ in range(n):
-            r[0] = pa + 1.0
-            pa = r[0]
-            if pa >= la:
-                r[0] = pa - la
-                pa = r[0]
-                sa ^= 1
-            r[0] = pb + 1.0
-            pb = r[0]
-            if pb >= lb:
-                r[0] = pb - lb
-                pb = r[0]
-                sb ^= 2
-            r[0] = pc + 1.0
-            pc = r[0]
-            if pc >= lc:
-                r[0] = pc - lc
-                pc = r[0]
-                sc ^= 4
+            for k, bit in VOICE_BITS:
+                r[0] = phases[k] + 1.0
+                p = r[0]
+                if p >= limits[k]:
+                    r[0] = p - limits[k]
+                    p = r[0]
+                    squares ^= bit
+                phases[k] = p
             r[0] = pe + einc
             pe = r[0]
             if pe >= le:
@@ -416,7 +407,7 @@ class Psg:
                 nb = (ns >> 13) & 8
                 ns = (ns << 1) & 0x1FFFF
                 ns |= ((ns >> 13) ^ (ns >> 16)) & 1
-            idx = sa | sb | sc | nb
+            idx = squares | nb
             if fe:
                 r[0] = fl * sw + (tl[idx] - fl) * iw
                 fl = r[0]
@@ -427,8 +418,8 @@ class Psg:
             else:
                 app(tl[idx])
                 app(tr[idx])
-        self.phase = [pa, pb, pc]
-        self.square = [sa, sb >> 1, sc >> 2]
+        self.phase = phases
+        self.square = [squares & 1, squares >> 1 & 1, squares >> 2]
         self.noise_phase = pn
         self.noise_shift = ns
         self.noise_out = nb >> 3
@@ -530,30 +521,23 @@ USAGE = "usage: refmodel.py [--frames N] [--level L] DUMP\n"
 
 
 def main(argv):
-    frames_arg = None
-    level = DEFAULT_LEVEL
-    rest = []
-    i = 0
+    frames_arg, level, rest = None, DEFAULT_LEVEL, []
+    args = iter(argv)
     try:
-        while i < len(argv):
-            a = argv[i]
+        for a in args:
             if a == "--frames":
-                frames_arg = int(argv[i + 1])
+                frames_arg = int(next(args))
                 if frames_arg < 0:
                     raise ValueError
-                i += 2
             elif a == "--level":
-                level = float(argv[i + 1])
-                i += 2
+                level = float(next(args))
             elif a.startswith("--"):
                 raise ValueError
             else:
                 rest.append(a)
-                i += 1
-    except (IndexError, ValueError):
-        sys.stderr.write(USAGE)
-        return 2
-    if len(rest) != 1:
+        if len(rest) != 1:
+            raise ValueError
+    except (StopIteration, ValueError):
         sys.stderr.write(USAGE)
         return 2
     try:

@@ -20,16 +20,14 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "formats"))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import make_tunes  # noqa: E402
+from e2e_support import read_file, run_ok, run_tool, write_file  # noqa: E402
 from tonewell_constants import PLAYER_CHIP_CLOCK_HZ, SAMPLE_RATE, TICK_FRAMES as TICK  # noqa: E402
 
 RENDER = CONVERT = DEMO = None
 
 
 def run(*args, check=True):
-    done = subprocess.run(list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-    if check and done.returncode != 0:
-        raise AssertionError("%s: %s" % (args, done.stderr.decode()))
-    return done
+    return run_ok(list(args)) if check else run_tool(list(args))
 
 
 def steady(n, regs=(0x40, 0, 0x60, 0, 0x90, 0, 0, 0x38, 15, 12, 9, 0, 0, 0)):
@@ -55,21 +53,17 @@ class Export(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory(prefix="tonewell-export-")
+        cls.addClassCleanup(cls.tmp.cleanup)
         rng = make_tunes.random.Random(18)
         cls.tunes = {"ym": ym6(make_tunes.random_frames(rng, 300)),
                      "psg": make_tunes.psg_bytes(make_tunes.random_frames(rng, 300)),
                      "steady": ym6(steady(400))}
         for name, data in cls.tunes.items():
-            with open(cls.path(name), "wb") as f:
-                f.write(data)
+            write_file(cls.path(name), data)
 
     @classmethod
     def path(cls, name):
         return os.path.join(cls.tmp.name, name)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.tmp.cleanup()
 
     def source(self, name):
         return DEMO if name == "demo" else self.path(name)
@@ -142,8 +136,7 @@ class Export(unittest.TestCase):
         for voice in range(3):
             regs = [0x40, 0, 0x60, 0, 0x90, 0, 0, 0x3F & ~(1 << voice), 0, 0, 0, 0, 0, 0]
             regs[8 + voice] = 15
-            with open(self.path("alone"), "wb") as f:
-                f.write(ym6(steady(20, regs)))
+            write_file(self.path("alone"), ym6(steady(20, regs)))
             for layout in ("abc", "acb", "bac", "bca", "cab", "cba"):
                 with self.subTest(voice="ABC"[voice], layout=layout):
                     left, right = map(rms, channels(run(RENDER, "--layout", layout, self.path("alone"), "-").stdout))
@@ -155,10 +148,8 @@ class Export(unittest.TestCase):
 class Batch(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory(prefix="tonewell-batch-")
+        self.addCleanup(self.tmp.cleanup)
         self.out = os.path.join(self.tmp.name, "out")
-
-    def tearDown(self):
-        self.tmp.cleanup()
 
     def tunes(self, count, frames, damaged_every=0):
         """count files NN.ym; every damaged_every-th one claims more frames than it holds."""
@@ -169,9 +160,7 @@ class Batch(unittest.TestCase):
             if damaged_every and i % damaged_every == 3:
                 data = data[:len(data) // 2]
                 damaged.append(i)
-            files.append(os.path.join(self.tmp.name, "%03d.ym" % i))
-            with open(files[-1], "wb") as f:
-                f.write(data)
+            files.append(write_file(os.path.join(self.tmp.name, "%03d.ym" % i), data))
         return files, damaged
 
     def test_200_files_with_a_tenth_damaged(self):
@@ -189,8 +178,7 @@ class Batch(unittest.TestCase):
             else:
                 self.assertIn("] written: " + out, "\n".join(err))
                 run(RENDER, file, self.tmp.name + "/single.flac")
-                with open(out, "rb") as a, open(self.tmp.name + "/single.flac", "rb") as b:
-                    self.assertEqual(a.read(), b.read(), out)
+                self.assertEqual(read_file(out), read_file(self.tmp.name + "/single.flac"), out)
         self.assertEqual(len(os.listdir(self.out)), 180)  # no temporary file left
 
     def test_sigint_leaves_only_whole_files(self):

@@ -11,12 +11,14 @@ import argparse
 import os
 import shutil
 import signal
-import stat
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from e2e_support import tool_result, write_file  # noqa: E402
 
 PLAY = None
 WAIT_S = 20.0
@@ -56,33 +58,24 @@ exit 0
 class Layout:
     """bin/ with the copy and the fakes, share/tonewell/dump.txt, a private TMPDIR."""
 
-    def __init__(self, root, with_converter=True):
+    def __init__(self, root):
         self.root = root
         self.bin = os.path.join(root, "bin")
         self.tmp = os.path.join(root, "tmp")
         self.log = os.path.join(root, "log.txt")
         self.ready = os.path.join(root, "ready")
-        os.makedirs(self.bin)
-        os.makedirs(self.tmp)
-        os.makedirs(os.path.join(root, "share", "tonewell"))
-        with open(os.path.join(root, "share", "tonewell", "dump.txt"), "w") as fh:
-            fh.write("demo tune\n")
+        for folder in (self.bin, self.tmp, os.path.join(root, "share", "tonewell")):
+            os.makedirs(folder)
+        write_file(os.path.join(root, "share", "tonewell", "dump.txt"), "demo tune\n")
         shutil.copy(PLAY, os.path.join(self.bin, "tonewell-play"))
-        scripts = [("tonewell", FAKE_PLAYER)] + ([("tonewell-convert", FAKE_CONVERT)] if with_converter else [])
-        for name, text in scripts:
-            path = os.path.join(self.bin, name)
-            with open(path, "w") as fh:
-                fh.write(text)
-            os.chmod(path, 0o755)
+        for name, text in (("tonewell", FAKE_PLAYER), ("tonewell-convert", FAKE_CONVERT)):
+            os.chmod(write_file(os.path.join(self.bin, name), text), 0o755)
 
-    def env(self, player="exit:0", convert="ok"):
+    def start(self, args, player="exit:0", convert="ok"):
         env = dict(os.environ, TMPDIR=self.tmp, FAKE_LOG=self.log, FAKE_READY=self.ready,
                    FAKE_PLAYER=player, FAKE_CONVERT=convert)
-        return env
-
-    def start(self, args, **env):
         return subprocess.Popen([os.path.join(self.bin, "tonewell-play")] + args, cwd=self.root,
-                                env=self.env(**env), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def run(self, args, **env):
         proc = self.start(args, **env)
@@ -111,56 +104,53 @@ class Layout:
 class TonewellPlayTest(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="tonewell-play-test-")
+        self.addCleanup(shutil.rmtree, self.root, True)
         self.layout = Layout(self.root)
 
-    def tearDown(self):
-        shutil.rmtree(self.root, ignore_errors=True)
+    def play(self, args, status=0, **env):
+        """Runs tonewell-play, checks its exit status and returns its standard error."""
+        code, _, err = self.layout.run(args, **env)
+        self.assertEqual(code, status, err)
+        return err
+
+    def assertNoFolder(self):
+        self.assertEqual(os.listdir(self.layout.tmp), [])
 
     def assertFolderGone(self):
         cwd = self.layout.value("cwd")
         self.assertIsNotNone(cwd, "the player did not run: %r" % self.layout.entries())
         self.assertTrue(cwd.startswith(self.layout.tmp + "/tonewell-play-"), cwd)
         self.assertFalse(os.path.exists(cwd), "temporary folder left: " + cwd)
-        self.assertEqual(os.listdir(self.layout.tmp), [])
+        self.assertNoFolder()
 
     def test_file_converted_into_private_folder_and_removed_after_normal_exit(self):
-        code, _, err = self.layout.run(["song.ym"])
-        self.assertEqual(code, 0, err)
+        self.play(["song.ym"])
         self.assertEqual(self.layout.value("dump"), "converted song.ym")
         self.assertEqual(self.layout.value("mode"), "700")
         self.assertEqual(self.layout.value("args"), "0")
-        convert = self.layout.value("convert").split(" ")
-        self.assertEqual(convert[0], "song.ym")
-        self.assertEqual(convert[1], self.layout.value("cwd") + "/music/dump.txt")
+        self.assertEqual(self.layout.value("convert").split(" "),
+                         ["song.ym", self.layout.value("cwd") + "/music/dump.txt"])
         self.assertFolderGone()
 
     def test_double_dash_lets_a_file_name_start_with_a_dash(self):
-        code, _, err = self.layout.run(["--", "-odd.ym"])
-        self.assertEqual(code, 0, err)
+        self.play(["--", "-odd.ym"])
         # Passed on so that the converter cannot take it for an option either.
         self.assertEqual(self.layout.value("dump"), "converted ./-odd.ym")
         self.assertFolderGone()
 
     def test_tune_options_reach_the_converter_in_order_before_the_file(self):
         options = ["--layout", "abc", "--no-rescale", "--clock", "2000000"]
-        code, _, err = self.layout.run(options + ["song.ym"])
-        self.assertEqual(code, 0, err)
+        self.play(options + ["song.ym"])
         self.assertEqual(self.layout.value("convert").split(" "),
                          options + ["song.ym", self.layout.value("cwd") + "/music/dump.txt"])
         self.assertFolderGone()
 
-    def test_players_exit_code_passed_on(self):
-        for code in (3, 255):
-            with self.subTest(code=code):
-                got, _, err = self.layout.run(["a.psg"], player="exit:%d" % code)
-                self.assertEqual(got, code, err)
-                self.assertFolderGone()
-
-    def test_player_ended_by_signal_gives_128_plus_signal(self):
-        for mode, sig in (("killself", signal.SIGTERM), ("crash", signal.SIGSEGV)):
-            with self.subTest(mode=mode):
-                code, _, err = self.layout.run(["a.vtx"], player=mode)
-                self.assertEqual(code, 128 + sig, err)
+    def test_players_exit_code_or_signal_passed_on(self):
+        # A player ended by a signal gives 128 + the signal.
+        for player, status in (("exit:3", 3), ("exit:255", 255), ("killself", 128 + signal.SIGTERM),
+                               ("crash", 128 + signal.SIGSEGV)):
+            with self.subTest(player=player):
+                self.play(["a.psg"], status, player=player)
                 self.assertFolderGone()
 
     def test_sigterm_and_sighup_to_play_reach_the_player(self):
@@ -185,58 +175,45 @@ class TonewellPlayTest(unittest.TestCase):
         self.assertEqual(proc.returncode, 128 + signal.SIGTERM)
         self.assertIn(("convert", "got TERM"), self.layout.entries())
         self.assertIsNone(self.layout.value("cwd"))
-        self.assertEqual(os.listdir(self.layout.tmp), [])
+        self.assertNoFolder()
 
     def test_converter_failure_shows_its_message_exit_1_no_folder(self):
-        code, _, err = self.layout.run(["bad.ym"], convert="fail")
-        self.assertEqual(code, 1)
-        self.assertIn("tonewell-convert: bad.ym: not a music file", err)
+        self.assertIn("tonewell-convert: bad.ym: not a music file", self.play(["bad.ym"], 1, convert="fail"))
         self.assertIsNone(self.layout.value("cwd"), "the player ran after a failed conversion")
-        self.assertEqual(os.listdir(self.layout.tmp), [])
+        self.assertNoFolder()
 
     def test_song_goes_to_the_converter_whose_usage_error_gives_2(self):
-        code, _, err = self.layout.run(["--song", "2", "a.ay"])
-        self.assertEqual(code, 0, err)
+        self.play(["--song", "2", "a.ay"])
         self.assertEqual(self.layout.value("convert").split(" ")[:3], ["--song", "2", "a.ay"])
-        code, _, err = self.layout.run(["--song", "9", "a.ay"], convert="usage")
-        self.assertEqual(code, 2, err)
+        self.play(["--song", "9", "a.ay"], 2, convert="usage")
 
     def test_no_file_plays_a_copy_of_the_demo_tune(self):
-        code, _, err = self.layout.run([])
-        self.assertEqual(code, 0, err)
+        self.play([])
         self.assertEqual(self.layout.value("dump"), "demo tune")
         self.assertIsNone(self.layout.value("convert"))
         self.assertFolderGone()
 
     def test_missing_converter_is_reported(self):
         os.remove(os.path.join(self.layout.bin, "tonewell-convert"))
-        code, _, err = self.layout.run(["a.ym"])
-        self.assertEqual(code, 1)
-        self.assertIn("tonewell-play: cannot run %s/tonewell-convert" % self.layout.bin, err)
-        self.assertEqual(os.listdir(self.layout.tmp), [])
+        self.assertIn("tonewell-play: cannot run %s/tonewell-convert" % self.layout.bin, self.play(["a.ym"], 1))
+        self.assertNoFolder()
 
     def test_missing_demo_tune_is_reported(self):
         shutil.rmtree(os.path.join(self.root, "share"))
-        code, _, err = self.layout.run([])
-        self.assertEqual(code, 1)
-        self.assertIn("cannot copy the demo tune", err)
-        self.assertEqual(os.listdir(self.layout.tmp), [])
+        self.assertIn("cannot copy the demo tune", self.play([], 1))
+        self.assertNoFolder()
 
 
 class CommandLineTest(unittest.TestCase):
     """--help, --version and usage errors of the program itself."""
 
-    def run_play(self, *args):
-        done = subprocess.run([PLAY] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=WAIT_S)
-        return done.returncode, done.stdout.decode(), done.stderr.decode()
-
     def test_version_on_stdout(self):
-        code, out, err = self.run_play("--version")
+        code, out, err = tool_result([PLAY, "--version"])
         self.assertEqual((code, err), (0, ""))
         self.assertRegex(out, r"^tonewell-play [0-9]+\.[0-9]+\.[0-9]+\n$")
 
     def test_help_on_stdout(self):
-        code, out, err = self.run_play("--help")
+        code, out, err = tool_result([PLAY, "--help"])
         self.assertEqual((code, err), (0, ""))
         self.assertTrue(out.startswith("usage: %s\n" % USAGE), out)
         self.assertIn("--version", out)
@@ -247,7 +224,7 @@ class CommandLineTest(unittest.TestCase):
                           (["--clock", "0", "a.ym"], "--clock needs a frequency of 1 to 4294967295 Hz"),
                           (["--song", "0", "a.ay"], "--song needs a song number of 1 to 65535")):
             with self.subTest(args=args):
-                code, out, err = self.run_play(*args)
+                code, out, err = tool_result([PLAY] + args)
                 self.assertEqual((code, out), (2, ""))
                 self.assertEqual(err, "tonewell-play: %s\nusage: %s\n" % (why, USAGE))
 

@@ -17,6 +17,9 @@ import tempfile
 import threading
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from e2e_support import read_file, run_tool, write_file  # noqa: E402
+
 RENDER = None
 CONVERT = None
 DUMP = None
@@ -26,9 +29,12 @@ FRAMES = '2000'
 HANG_LIMIT = 20
 
 
-def render(*args, stdout=subprocess.PIPE):
-    return subprocess.run([RENDER, *args], stdout=stdout, stderr=subprocess.PIPE,
-                          timeout=HANG_LIMIT)
+def render(*args):
+    return run_tool([RENDER, *args], timeout=HANG_LIMIT)
+
+
+def convert(*args):
+    return run_tool([CONVERT, *args], timeout=HANG_LIMIT)
 
 
 def mknod_char(path, major, minor):
@@ -38,23 +44,30 @@ def mknod_char(path, major, minor):
         raise unittest.SkipTest('mknod needs root')
 
 
-class RenderEdges(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.top = tempfile.TemporaryDirectory(prefix='tonewell-render-edges-')
-        reference = os.path.join(cls.top.name, 'reference.raw')
-        result = render('--frames', FRAMES, DUMP, reference)
-        assert result.returncode == 0, result.stderr
-        with open(reference, 'rb') as fh:
-            cls.expected = fh.read()
-        assert len(cls.expected) == int(FRAMES) * 4
+def through_fifo(fifo, write):
+    """Runs write() while cat reads the FIFO; returns write's result, what cat read and cat's
+    exit status."""
+    reader = subprocess.Popen(['cat', fifo], stdout=subprocess.PIPE)
+    got = []
+    collect = threading.Thread(target=lambda: got.append(reader.stdout.read()))
+    collect.start()
+    result = write()
+    try:
+        reader.wait(timeout=HANG_LIMIT)
+    except subprocess.TimeoutExpired:
+        reader.kill()
+    collect.join()
+    reader.stdout.close()
+    return result, got[0], reader.returncode
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.top.cleanup()
+
+class Edges(unittest.TestCase):
+    """A fresh folder per case, and the checks on what is in it."""
 
     def setUp(self):
-        self.dir = tempfile.mkdtemp(dir=self.top.name)
+        self.dir_handle = tempfile.TemporaryDirectory(prefix='tonewell-edges-')
+        self.addCleanup(self.dir_handle.cleanup)
+        self.dir = self.dir_handle.name
 
     def path(self, name):
         return os.path.join(self.dir, name)
@@ -66,55 +79,71 @@ class RenderEdges(unittest.TestCase):
             self.assertIn(word, err)
         self.assertNotIn('Success', err)
 
+    def assertKind(self, name, is_kind):
+        """name (in the folder, not followed when a link) is of the kind stat's is_kind tells."""
+        mode = os.lstat(self.path(name)).st_mode
+        self.assertTrue(is_kind(mode), '%s: %o' % (name, mode))
+
+    def assertFolder(self, *names):
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(names))
+
+    def assertReplacedKeepingMode(self, name, run, old, expected):
+        """run(path) writes the regular file name that held old with mode 0640: a new file in its
+        place holding expected, with the same mode."""
+        out = write_file(self.path(name), old)
+        os.chmod(out, 0o640)
+        held = open(out, 'rb')  # still reads the replaced file: no write went into it
+        before = os.stat(out).st_ino
+        self.assertExit(run(out), 0)
+        self.assertEqual(held.read(), old)
+        held.close()
+        self.assertNotEqual(os.stat(out).st_ino, before)
+        self.assertEqual(read_file(out), expected)
+        self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), 0o640)
+
+
+class RenderEdges(Edges):
+    @classmethod
+    def setUpClass(cls):
+        with tempfile.TemporaryDirectory(prefix='tonewell-render-edges-') as top:
+            result = render('--frames', FRAMES, DUMP, os.path.join(top, 'reference.raw'))
+            assert result.returncode == 0, result.stderr
+            cls.expected = read_file(os.path.join(top, 'reference.raw'))
+        assert len(cls.expected) == int(FRAMES) * 4
+
     # --- outputs -------------------------------------------------------------------------
 
     def test_device_node_is_written_directly_and_stays_a_device(self):
-        null = self.path('null')
-        mknod_char(null, 1, 3)
-        result = render('--frames', FRAMES, DUMP, null)
-        self.assertExit(result, 0)
-        info = os.lstat(null)
-        self.assertTrue(stat.S_ISCHR(info.st_mode), oct(info.st_mode))
-        self.assertEqual(info.st_rdev, os.makedev(1, 3))
-        self.assertEqual(sorted(os.listdir(self.dir)), ['null'])
+        mknod_char(self.path('null'), 1, 3)
+        self.assertExit(render('--frames', FRAMES, DUMP, self.path('null')), 0)
+        self.assertKind('null', stat.S_ISCHR)
+        self.assertEqual(os.lstat(self.path('null')).st_rdev, os.makedev(1, 3))
+        self.assertFolder('null')
 
     def test_full_device_reports_the_write_error_and_stays_a_device(self):
-        full = self.path('full')
-        mknod_char(full, 1, 7)
-        result = render('--frames', FRAMES, DUMP, full)
-        self.assertExit(result, 1, 'cannot write', 'No space left on device')
-        self.assertTrue(stat.S_ISCHR(os.lstat(full).st_mode))
-        self.assertEqual(sorted(os.listdir(self.dir)), ['full'])
+        mknod_char(self.path('full'), 1, 7)
+        self.assertExit(render('--frames', FRAMES, DUMP, self.path('full')), 1, 'cannot write',
+                        'No space left on device')
+        self.assertKind('full', stat.S_ISCHR)
+        self.assertFolder('full')
 
     def test_symlink_to_a_device_stays_a_symlink_to_it(self):
-        null = self.path('null')
-        mknod_char(null, 1, 3)
-        os.symlink(null, self.path('link'))
-        result = render('--frames', FRAMES, DUMP, self.path('link'))
-        self.assertExit(result, 0)
-        self.assertTrue(stat.S_ISLNK(os.lstat(self.path('link')).st_mode))
-        self.assertTrue(stat.S_ISCHR(os.lstat(null).st_mode))
-        self.assertEqual(sorted(os.listdir(self.dir)), ['link', 'null'])
+        mknod_char(self.path('null'), 1, 3)
+        os.symlink(self.path('null'), self.path('link'))
+        self.assertExit(render('--frames', FRAMES, DUMP, self.path('link')), 0)
+        self.assertKind('link', stat.S_ISLNK)
+        self.assertKind('null', stat.S_ISCHR)
+        self.assertFolder('link', 'null')
 
     def test_fifo_with_a_reader_gets_the_frames_and_stays_a_fifo(self):
         fifo = self.path('fifo')
         os.mkfifo(fifo)
-        got = []
-        reader = subprocess.Popen(['cat', fifo], stdout=subprocess.PIPE)
-        collect = threading.Thread(target=lambda: got.append(reader.stdout.read()))
-        collect.start()
-        result = render('--frames', FRAMES, DUMP, fifo)
-        try:
-            reader.wait(timeout=HANG_LIMIT)
-        except subprocess.TimeoutExpired:
-            reader.kill()
-        collect.join()
-        reader.stdout.close()
+        result, got, reader = through_fifo(fifo, lambda: render('--frames', FRAMES, DUMP, fifo))
         self.assertExit(result, 0)
-        self.assertEqual(reader.returncode, 0, 'the reader never saw a writer')
-        self.assertEqual(got[0], self.expected)
-        self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
-        self.assertEqual(sorted(os.listdir(self.dir)), ['fifo'])
+        self.assertEqual(reader, 0, 'the reader never saw a writer')
+        self.assertEqual(got, self.expected)
+        self.assertKind('fifo', stat.S_ISFIFO)
+        self.assertFolder('fifo')
 
     def test_stdout_as_dash(self):
         result = render('--frames', FRAMES, DUMP, '-')
@@ -122,44 +151,27 @@ class RenderEdges(unittest.TestCase):
         self.assertEqual(result.stdout, self.expected)
 
     def test_regular_file_is_replaced_whole_keeping_its_mode(self):
-        out = self.path('song.raw')
-        with open(out, 'wb') as fh:
-            fh.write(b'old contents')
-        os.chmod(out, 0o640)
         # Someone else's file with the name a careless temporary would take.
-        with open(out + '.partial', 'wb') as fh:
-            fh.write(b'not ours')
-        old = open(out, 'rb')  # still reads the replaced file: no write went into it
-        before = os.stat(out).st_ino
-        result = render('--frames', FRAMES, DUMP, out)
-        self.assertExit(result, 0)
-        self.assertEqual(old.read(), b'old contents')
-        old.close()
-        self.assertNotEqual(os.stat(out).st_ino, before)
-        with open(out, 'rb') as fh:
-            self.assertEqual(fh.read(), self.expected)
-        self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), 0o640)
-        with open(out + '.partial', 'rb') as fh:
-            self.assertEqual(fh.read(), b'not ours')
-        self.assertEqual(sorted(os.listdir(self.dir)), ['song.raw', 'song.raw.partial'])
+        write_file(self.path('song.raw.partial'), b'not ours')
+        self.assertReplacedKeepingMode('song.raw', lambda out: render('--frames', FRAMES, DUMP, out), b'old contents',
+                                       self.expected)
+        self.assertEqual(read_file(self.path('song.raw.partial')), b'not ours')
+        self.assertFolder('song.raw', 'song.raw.partial')
 
     def test_new_file_and_symlink_to_a_regular_file(self):
         out = self.path('new.raw')
         self.assertExit(render('--frames', FRAMES, DUMP, out), 0)
-        with open(out, 'rb') as fh:
-            self.assertEqual(fh.read(), self.expected)
+        self.assertEqual(read_file(out), self.expected)
         os.symlink('new.raw', self.path('link'))
         self.assertExit(render('--frames', '100', DUMP, self.path('link')), 0)
-        self.assertTrue(stat.S_ISLNK(os.lstat(self.path('link')).st_mode))
-        with open(out, 'rb') as fh:
-            self.assertEqual(fh.read(), self.expected[:400])
-        self.assertEqual(sorted(os.listdir(self.dir)), ['link', 'new.raw'])
+        self.assertKind('link', stat.S_ISLNK)
+        self.assertEqual(read_file(out), self.expected[:400])
+        self.assertFolder('link', 'new.raw')
 
     def test_directory_as_output_is_an_error_that_creates_nothing(self):
         self.assertExit(render('--frames', '10', DUMP, self.dir + '/'), 1, 'names a directory')
         self.assertExit(render('--frames', '10', DUMP, self.dir), 1, 'is a directory')
-        self.assertEqual(os.listdir(self.dir), [])
-
+        self.assertFolder()
     # --- dumps ---------------------------------------------------------------------------
 
     def test_dumps_that_are_not_regular_files_are_refused_at_once(self):
@@ -201,85 +213,55 @@ def psg_tune():
     return b'PSG\x1a' + bytes(12) + body
 
 
-class ConvertEdges(unittest.TestCase):
+class ConvertEdges(Edges):
     """The converter writes OUT by the renderer's rules and reads its numbers as strictly."""
 
     def setUp(self):
         if not CONVERT:
             self.skipTest('no --convert given')
-        self.dir_handle = tempfile.TemporaryDirectory(prefix='tonewell-convert-edges-')
-        self.dir = self.dir_handle.name
-        self.tune = os.path.join(self.dir, 'tune.psg')
-        with open(self.tune, 'wb') as fh:
-            fh.write(psg_tune())
+        super().setUp()
+        self.tune = write_file(self.path('tune.psg'), psg_tune())
         result = convert(self.tune, '-')
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertExit(result, 0)
         self.expected = result.stdout
         self.assertGreater(len(self.expected), 0)
 
-    def tearDown(self):
-        self.dir_handle.cleanup()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
     def test_devices_fifos_and_links_to_them_are_written_in_place(self):
-        null, full = self.path('null'), self.path('full')
-        mknod_char(null, 1, 3)
-        mknod_char(full, 1, 7)
-        os.symlink(null, self.path('link'))
-        for out in (null, self.path('link')):
-            self.assertEqual(convert(self.tune, out).returncode, 0)
-        result = convert(self.tune, full)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn(b'No space left on device', result.stderr)
-        self.assertTrue(stat.S_ISCHR(os.lstat(null).st_mode))
-        self.assertTrue(stat.S_ISCHR(os.lstat(full).st_mode))
-        self.assertTrue(stat.S_ISLNK(os.lstat(self.path('link')).st_mode))
-        self.assertEqual(sorted(os.listdir(self.dir)), ['full', 'link', 'null', 'tune.psg'])
+        mknod_char(self.path('null'), 1, 3)
+        mknod_char(self.path('full'), 1, 7)
+        os.symlink(self.path('null'), self.path('link'))
+        for out in ('null', 'link'):
+            self.assertExit(convert(self.tune, self.path(out)), 0)
+        self.assertExit(convert(self.tune, self.path('full')), 1, 'No space left on device')
+        self.assertKind('null', stat.S_ISCHR)
+        self.assertKind('full', stat.S_ISCHR)
+        self.assertKind('link', stat.S_ISLNK)
+        self.assertFolder('full', 'link', 'null', 'tune.psg')
 
     def test_fifo_with_a_reader_gets_the_dump_text(self):
-        fifo = self.path('fifo')
-        os.mkfifo(fifo)
-        reader = subprocess.Popen(['cat', fifo], stdout=subprocess.PIPE)
-        result = convert(self.tune, fifo)
-        got, _ = reader.communicate(timeout=HANG_LIMIT)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(got, self.expected)
-        self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
+        os.mkfifo(self.path('fifo'))
+        result, got, reader = through_fifo(self.path('fifo'), lambda: convert(self.tune, self.path('fifo')))
+        self.assertExit(result, 0)
+        self.assertEqual((got, reader), (self.expected, 0))
+        self.assertKind('fifo', stat.S_ISFIFO)
 
     def test_regular_file_is_replaced_whole_and_directories_are_refused(self):
-        out = self.path('tune.txt')
-        with open(out, 'wb') as fh:
-            fh.write(b'old')
-        os.chmod(out, 0o640)
-        self.assertEqual(convert(self.tune, out).returncode, 0)
-        with open(out, 'rb') as fh:
-            self.assertEqual(fh.read(), self.expected)
-        self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), 0o640)
-        sub = self.path('sub')
-        os.mkdir(sub)
-        self.assertEqual(convert(self.tune, sub).returncode, 1)
-        self.assertEqual(convert(self.tune, sub + '/').returncode, 1)
-        self.assertEqual(os.listdir(sub), [])
-        self.assertEqual(sorted(os.listdir(self.dir)), ['sub', 'tune.psg', 'tune.txt'])
+        self.assertReplacedKeepingMode('tune.txt', lambda out: convert(self.tune, out), b'old', self.expected)
+        os.mkdir(self.path('sub'))
+        self.assertExit(convert(self.tune, self.path('sub')), 1)
+        self.assertExit(convert(self.tune, self.path('sub') + '/'), 1)
+        self.assertEqual(os.listdir(self.path('sub')), [])
+        self.assertFolder('sub', 'tune.psg', 'tune.txt')
 
     def test_clock_must_be_a_plain_positive_number(self):
         out = self.path('out.txt')
-        for value in (' 12', '12 ', '12x', '', '0', '-5', '+12', '0x10', '1e6', '4294967296'):
-            with self.subTest(value=value):
-                result = convert('--clock', value, self.tune, out)
-                self.assertEqual(result.returncode, 2, result.stderr)
-                self.assertIn(b'--clock', result.stderr)
-        for value in ('0', '65536', '1x'):  # --song reads its digits as --clock does, up to 65535
-            self.assertEqual(convert('--song', value, self.tune, out).returncode, 2, value)
+        for option, values in (('--clock', (' 12', '12 ', '12x', '', '0', '-5', '+12', '0x10', '1e6', '4294967296')),
+                               ('--song', ('0', '65536', '1x'))):  # --song reads its digits as --clock does
+            for value in values:
+                with self.subTest(option=option, value=value):
+                    self.assertExit(convert(option, value, self.tune, out), 2, option)
         self.assertFalse(os.path.exists(out))
-        self.assertEqual(convert('--clock', '1750000', self.tune, out).returncode, 0)
-
-
-def convert(*args):
-    return subprocess.run([CONVERT, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=HANG_LIMIT)
+        self.assertExit(convert('--clock', '1750000', self.tune, out), 0)
 
 
 def main():

@@ -8,17 +8,15 @@
 --version: the one line "NAME X.Y.Z", exit 0 (the same version for every tool given).
 An unknown option: "NAME: <reason>" and "usage: NAME ..." on standard error, exit 2.
 """
+import os
 import re
-import subprocess
 import sys
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from e2e_support import tool_result  # noqa: E402
+
 TOOLS = []
-
-
-def run(program, *args):
-    done = subprocess.run([program] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
-    return done.returncode, done.stdout.decode(), done.stderr.decode()
 
 
 class ToolArgsTest(unittest.TestCase):
@@ -26,7 +24,7 @@ class ToolArgsTest(unittest.TestCase):
         versions = set()
         for name, program in TOOLS:
             with self.subTest(tool=name):
-                code, out, err = run(program, "--version")
+                code, out, err = tool_result([program, "--version"])
                 self.assertEqual((code, err), (0, ""))
                 match = re.fullmatch(r"(\S+) ([0-9]+\.[0-9]+\.[0-9]+)\n", out)
                 self.assertIsNotNone(match, out)
@@ -38,7 +36,7 @@ class ToolArgsTest(unittest.TestCase):
         for name, program in TOOLS:
             for args in (["--help"], ["in.txt", "--help"]):
                 with self.subTest(tool=name, args=args):
-                    code, out, err = run(program, *args)
+                    code, out, err = tool_result([program] + args)
                     self.assertEqual((code, err), (0, ""))
                     self.assertTrue(out.startswith("usage: %s " % name), out)
                     self.assertIn("--version", out)
@@ -46,7 +44,7 @@ class ToolArgsTest(unittest.TestCase):
     def test_unknown_option_usage_on_stderr_exit_2(self):
         for name, program in TOOLS:
             with self.subTest(tool=name):
-                code, out, err = run(program, "--no-such-option", "a", "b")
+                code, out, err = tool_result([program, "--no-such-option", "a", "b"])
                 self.assertEqual((code, out), (2, ""))
                 lines = err.splitlines()
                 self.assertEqual(len(lines), 2, err)
