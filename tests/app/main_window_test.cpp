@@ -125,6 +125,16 @@ class MainWindowTest : public ::testing::Test {
       if (c.Op == op) out.push_back(c);
     return out;
   }
+  // The calls made, in order, are those expected: operation, numbers and text.
+  template <size_t N>
+  void ExpectCalls(const std::vector<Call>& calls, const Call (&expected)[N]) {
+    ASSERT_EQ(calls.size(), N);
+    for (size_t k = 0; k < N; ++k) {
+      EXPECT_EQ(calls[k].Op, expected[k].Op) << "call " << k;
+      EXPECT_EQ(calls[k].Numbers, expected[k].Numbers) << "call " << k;
+      EXPECT_EQ(calls[k].Text, expected[k].Text) << "call " << k;
+    }
+  }
 };
 
 TEST_F(MainWindowTest, LevelBarsHoldZeroToFifteenHyphens) {
@@ -137,26 +147,15 @@ TEST_F(MainWindowTest, LevelBarsHoldZeroToFifteenHyphens) {
 
 TEST_F(MainWindowTest, BuildsTheWindowItsControlsAndTheTimerInOrder) {
   BuildMainWindow();
-  ASSERT_EQ(Fake.Calls.size(), 9u);
-  const auto& c = Fake.Calls;
-  EXPECT_EQ(c[0].Op, "OpenTopWindow");
-  EXPECT_EQ(c[0].Numbers, (std::vector<int64_t>{1, 0, 0, 140, 100, 0xC80001}));
-  EXPECT_EQ(c[0].Text, "Tonewell =)");
   EXPECT_EQ(App.Shell.MainWindowHandle, &WindowTag);
-  EXPECT_EQ(c[1].Op, "UseControlParent");
-  EXPECT_EQ(c[1].Numbers, (std::vector<int64_t>{1}));
-  const int64_t labels[4][5] = {{1, 10, 10, 110, 20}, {2, 10, 30, 110, 14}, {3, 10, 43, 110, 14}, {4, 10, 56, 110, 14}};
-  for (int k = 0; k < 4; ++k) {
-    EXPECT_EQ(c[2 + k].Op, "CreateLabel");
-    EXPECT_EQ(c[2 + k].Numbers, std::vector<int64_t>(labels[k], labels[k] + 5));
-    EXPECT_EQ(c[2 + k].Text, k == 0 ? "Loading..." : "");
-  }
-  EXPECT_EQ(c[6].Op, "CreateSlider");
-  EXPECT_EQ(c[6].Numbers, (std::vector<int64_t>{5, 6, 75, 130, 18, 0, 100}));
-  EXPECT_EQ(c[7].Op, "SetControlValue");
-  EXPECT_EQ(c[7].Numbers, (std::vector<int64_t>{5, 85}));
-  EXPECT_EQ(c[8].Op, "StartWindowTimer");
-  EXPECT_EQ(c[8].Numbers, (std::vector<int64_t>{1, 1, 50}));
+  const Call expected[] = {
+      {"OpenTopWindow", {1, 0, 0, 140, 100, 0xC80001}, "Tonewell =)"}, {"UseControlParent", {1}, ""},
+      {"CreateLabel", {1, 10, 10, 110, 20}, "Loading..."},             {"CreateLabel", {2, 10, 30, 110, 14}, ""},
+      {"CreateLabel", {3, 10, 43, 110, 14}, ""},                       {"CreateLabel", {4, 10, 56, 110, 14}, ""},
+      {"CreateSlider", {5, 6, 75, 130, 18, 0, 100}, ""},               {"SetControlValue", {5, 85}, ""},
+      {"StartWindowTimer", {1, 1, 50}, ""},
+  };
+  ExpectCalls(Fake.Calls, expected);
 }
 
 TEST_F(MainWindowTest, SliderStartsAtTheOutputLevelRounded) {
@@ -176,24 +175,14 @@ TEST_F(MainWindowTest, RefreshShowsPositionCountAndBars) {
   App.Levels.ChannelLevels[1].store(15);
   App.Levels.ChannelLevels[2].store(6);
   RefreshStatus();
-  const auto texts = CallsOf("SetControlText");
-  ASSERT_EQ(texts.size(), 4u);
-  EXPECT_EQ(texts[0].Numbers[0], 1);
-  EXPECT_EQ(texts[0].Text, "Playing: 3 / 7");
-  EXPECT_EQ(texts[1].Numbers[0], 2);
-  EXPECT_EQ(texts[1].Text, "A: ");
-  EXPECT_EQ(texts[2].Numbers[0], 3);
-  EXPECT_EQ(texts[2].Text, "B: ---------------");
-  EXPECT_EQ(texts[3].Numbers[0], 4);
-  EXPECT_EQ(texts[3].Text, "C: ------");
+  const Call expected[] = {{"SetControlText", {1}, "Playing: 3 / 7"}, {"SetControlText", {2}, "A: "},
+                           {"SetControlText", {3}, "B: ---------------"}, {"SetControlText", {4}, "C: ------"}};
+  ExpectCalls(CallsOf("SetControlText"), expected);
 }
 
 TEST_F(MainWindowTest, RefreshWithNothingLoadedShowsZeroOfZeroAndEmptyBars) {
   RefreshStatus();
-  EXPECT_EQ(Fake.Texts[1], "Playing: 0 / 0");
-  EXPECT_EQ(Fake.Texts[2], "A: ");
-  EXPECT_EQ(Fake.Texts[3], "B: ");
-  EXPECT_EQ(Fake.Texts[4], "C: ");
+  EXPECT_EQ(Fake.Texts, (std::map<int32_t, std::string>{{1, "Playing: 0 / 0"}, {2, "A: "}, {3, "B: "}, {4, "C: "}}));
 }
 
 TEST_F(MainWindowTest, RefreshShowsLargeNumbersWhole) {
@@ -207,13 +196,9 @@ TEST_F(MainWindowTest, SliderEventsSetTheOutputLevelToPositionOverHundred) {
   Fake.Script = {Event(EVENT_CONTROL, 5, 0), Event(EVENT_CONTROL, 5, 85), Event(EVENT_CONTROL, 5, 100),
                  Event(EVENT_CONTROL, 5, 1), Event(EVENT_CLOSE)};
   RunEventLoop();
-  // The level seen at each wait is the one set by the event before it.
-  ASSERT_EQ(Fake.LevelAtWait.size(), 5u);
-  EXPECT_EQ(Fake.LevelAtWait[0], 0.85f);
-  EXPECT_EQ(Fake.LevelAtWait[1], 0.0f);
-  EXPECT_EQ(Fake.LevelAtWait[2], 0.85f);  // the same value as at start-up
-  EXPECT_EQ(Fake.LevelAtWait[3], 1.0f);
-  EXPECT_EQ(Fake.LevelAtWait[4], 0.01f);
+  // The level seen at each wait is the one set by the event before it (85: the same value as at
+  // start-up).
+  EXPECT_EQ(Fake.LevelAtWait, (std::vector<float>{0.85f, 0.0f, 0.85f, 1.0f, 0.01f}));
   EXPECT_FALSE(Fake.ScriptRanOut);
 }
 
@@ -232,13 +217,9 @@ TEST_F(MainWindowTest, TimerEventsRefreshFromTheValuesOfThatMoment) {
   RunEventLoop();
   const auto texts = CallsOf("SetControlText");
   ASSERT_EQ(texts.size(), 12u);
-  EXPECT_EQ(texts[0].Text, "Playing: 0 / 3");
-  EXPECT_EQ(texts[1].Text, "A: -");
-  EXPECT_EQ(texts[3].Text, "C: ---");
-  EXPECT_EQ(texts[4].Text, "Playing: 1 / 3");
-  EXPECT_EQ(texts[5].Text, "A: ---------------");
-  EXPECT_EQ(texts[8].Text, "Playing: 2 / 3");
-  EXPECT_EQ(texts[11].Text, "C: ---------");
+  const char* const expected[12] = {"Playing: 0 / 3", "A: -", "B: --", "C: ---", "Playing: 1 / 3", "A: ---------------",
+                                    "B: ", "C: ", "Playing: 2 / 3", "A: ", "B: ", "C: ---------"};
+  for (size_t k = 0; k < 12; ++k) EXPECT_EQ(texts[k].Text, expected[k]) << k;
 }
 
 TEST_F(MainWindowTest, CloseEndsTheLoopAndLeavesLaterEventsUntaken) {

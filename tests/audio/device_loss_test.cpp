@@ -10,8 +10,6 @@ namespace {
 
 constexpr uint64_t CYCLE_BYTES = 220 * 4;  // what the device plays in about one 5 ms cycle
 
-void RegisterRecorders() { SetStreamCallbacks(RecordReset, RecordSample, RecordIdle, RecordTick); }
-
 size_t IdleSteps() {
   size_t n = 0;
   for (const Step& s : Rec.Steps) n += s.Kind == STEP_IDLE;
@@ -46,10 +44,7 @@ class DeviceLoss : public StreamTest {
 }  // namespace
 
 TEST_F(DeviceLoss, TheMusicGoesOnWhereTheLostDeviceLeftItWithNoTickLostOrRepeated) {
-  RegisterRecorders();
-  FollowClock = false;
-  CapturePlayed = true;
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST | CAPTURE_PLAYED), 0);
   Play(100);
   const uint64_t blockStart = LoseMidBlock(1000);
   const std::vector<uint32_t> heard = Played;  // stamp of every device frame, from frame 0
@@ -110,9 +105,7 @@ TEST_F(DeviceLoss, TheMusicGoesOnWhereTheLostDeviceLeftItWithNoTickLostOrRepeate
 }
 
 TEST_F(DeviceLoss, AReopenThatCannotPlayTheRingIsClosedAndTriedAgain) {
-  RegisterRecorders();
-  FollowClock = false;
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST), 0);
   Play(60);
   LoseMidBlock(40);
   LoseVirtualDevice(0);
@@ -135,9 +128,7 @@ TEST_F(DeviceLoss, AReopenThatCannotPlayTheRingIsClosedAndTriedAgain) {
 }
 
 TEST_F(DeviceLoss, AStopWhileNoDeviceIsOpenClosesNothingMore) {
-  RegisterRecorders();
-  FollowClock = false;
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST), 0);
   Play(30);
   LoseMidBlock(4);
   Wait(7);
@@ -151,9 +142,7 @@ TEST_F(DeviceLoss, AStopWhileNoDeviceIsOpenClosesNothingMore) {
 
 // A query that merely fails is no loss: the device stays open and the count is kept.
 TEST_F(DeviceLoss, AFailedQueryIsNotALoss) {
-  RegisterRecorders();
-  FollowClock = false;
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST), 0);
   Play(30);
   FailVirtualPosition(1);
   Wait(REOPEN_EVERY_CYCLES + 5);
@@ -162,5 +151,4 @@ TEST_F(DeviceLoss, AFailedQueryIsNotALoss) {
   EXPECT_EQ(d.Opens, 1);
   EXPECT_EQ(d.Closes, 0);
   EXPECT_EQ(App.Stream.DeviceLost.load(), 0);
-  StopAudioStream();
 }

@@ -114,7 +114,7 @@ void StreamTest::SetUp() {
 }
 
 void StreamTest::TearDown() {
-  // A test that failed half-way may leave a pump running; stop it before the next test.
+  // The pump a test leaves running (finished or failed half-way) is stopped before the next test.
   if (App.Stream.PumpStarted) StopAudioStream();
   SetSleepRoutine(nullptr);
   UseWaveOut(nullptr);
@@ -128,6 +128,13 @@ int32_t StreamTest::Open() {
     WaitForPump(held);
   }
   return result;
+}
+
+int32_t StreamTest::OpenRecording(int32_t mode) {
+  SetStreamCallbacks(RecordReset, RecordSample, RecordIdle, RecordTick);
+  FollowClock = (mode & DEVICE_MOVED_BY_TEST) == 0;
+  CapturePlayed = (mode & CAPTURE_PLAYED) != 0;
+  return Open();
 }
 
 void StreamTest::MoveTo(uint64_t bytes) {
@@ -174,6 +181,13 @@ std::vector<int32_t> StreamTest::BlocksSince(size_t from) const {
   for (size_t i = from; i < Rec.Steps.size(); ++i)
     if (Rec.Steps[i].Kind == STEP_BLOCK) blocks.push_back(Rec.Steps[i].Value);
   return blocks;
+}
+
+std::vector<int32_t> StreamTest::CycleAt(uint64_t bytes) {
+  const size_t from = Rec.Steps.size();
+  MoveTo(bytes);
+  Cycle();
+  return BlocksSince(from);
 }
 
 std::vector<Step> StreamTest::LastSteps(size_t n) const {

@@ -51,6 +51,10 @@ uint32_t PositionAtMs(int64_t ms);
 constexpr int32_t BLOCK_BYTES = 3536;
 constexpr int32_t RING_BYTES = 28288;
 
+// How OpenRecording runs the device: with the virtual clock or only where the test moves it,
+// and whether what it plays is captured.
+enum OpenMode : int32_t { DEVICE_FOLLOWS_CLOCK = 0, DEVICE_MOVED_BY_TEST = 1, CAPTURE_PLAYED = 2 };
+
 class StreamTest : public ::testing::Test {
  public:
   void SetUp() override;
@@ -58,6 +62,8 @@ class StreamTest : public ::testing::Test {
 
   // Opens the stream and, if it started a pump, waits for the pump's first sleep.
   int32_t Open();
+  // Registers the recording callbacks, sets the device's mode (OpenMode flags) and opens.
+  int32_t OpenRecording(int32_t mode);
   // Moves virtual time on by ms, running every cycle that falls due. With FollowClock the
   // device's position is moved with the clock before each cycle; with CapturePlayed what the
   // device plays meanwhile is appended to Played, read before the pump runs again.
@@ -74,6 +80,8 @@ class StreamTest : public ::testing::Test {
   void PlayTo(uint64_t to);
   // Blocks begun and their order since `from` steps.
   std::vector<int32_t> BlocksSince(size_t from) const;
+  // Puts the device at bytes and runs one cycle; the blocks that cycle began.
+  std::vector<int32_t> CycleAt(uint64_t bytes);
   // The last n steps.
   std::vector<Step> LastSteps(size_t n) const;
 

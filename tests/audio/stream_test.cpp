@@ -13,8 +13,6 @@ int32_t OtherSample(void*) { return 0; }
 int32_t OtherTick() { return 0; }
 int32_t OtherIdle() { return 0; }
 
-void RegisterRecorders() { SetStreamCallbacks(RecordReset, RecordSample, RecordIdle, RecordTick); }
-
 // Blocks rendered in ring order from `from`, n of them.
 std::vector<int32_t> RingRun(int32_t from, int32_t n) {
   std::vector<int32_t> blocks;
@@ -94,8 +92,7 @@ TEST(StreamCallbacks, SetStreamCallbacksTakesIdleBeforeTick) {
 // ---- Open and stop ------------------------------------------------------------------------
 
 TEST_F(StreamTest, OpenDescribesTheFormatAndOneLoopingRing) {
-  RegisterRecorders();
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_FOLLOWS_CLOCK), 0);
   const VirtualWaveOutRecord d = VirtualWaveOutState();
   EXPECT_EQ(d.LastFormat.FormatTag, 1);
   EXPECT_EQ(d.LastFormat.Channels, 2);
@@ -115,7 +112,6 @@ TEST_F(StreamTest, OpenDescribesTheFormatAndOneLoopingRing) {
   EXPECT_EQ(Rec.LogLengthAtReset, 0);
   EXPECT_EQ(d.IsPlaying, 1);
   EXPECT_NE(App.Stream.PumpThreadId, 0);
-  StopAudioStream();
 }
 
 struct OpenCase {
@@ -131,7 +127,7 @@ class OpenResults : public StreamTest, public ::testing::WithParamInterface<Open
 
 TEST_P(OpenResults, EachFailureHasItsResultAndTheStopClosesWhatWasOpened) {
   const OpenCase& c = GetParam();
-  RegisterRecorders();
+  SetStreamCallbacks(RecordReset, RecordSample, RecordIdle, RecordTick);
   FailVirtualOpen(c.FailOpen);
   FailVirtualPrepare(c.FailPrepare);
   FailVirtualWrite(c.FailWrite);
@@ -187,8 +183,7 @@ TEST_F(StreamTest, StopWithoutAnyOpenDoesNothingToADevice) {
 }
 
 TEST_F(StreamTest, StopWhileThePumpSleepsEndsAfterItsSleepAndOneWait) {
-  RegisterRecorders();
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_FOLLOWS_CLOCK), 0);
   Advance(40);  // blocks 0 and 1 rendered
   const int32_t queries = VirtualPositionQueries();
   const size_t samples = Rec.SampleFrames.size();
@@ -231,8 +226,7 @@ TEST_F(StreamTest, ACycleOnceBegunFinishesAndALeftPumpCostsNoWait) {
 // ---- Start and ticks ----------------------------------------------------------------------
 
 TEST_F(StreamTest, NothingIsRenderedUntilTheDeviceEntersBlockOne) {
-  RegisterRecorders();
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_FOLLOWS_CLOCK), 0);
   Advance(20);  // cycles at 0, 5, 10, 15, 20 ms: the device is still in block 0 (882 frames at 20 ms)
   EXPECT_TRUE(Rec.SampleFrames.empty());
   EXPECT_EQ(Rec.Steps.size(), 10u);  // idle and sleep, five times
@@ -242,27 +236,21 @@ TEST_F(StreamTest, NothingIsRenderedUntilTheDeviceEntersBlockOne) {
   EXPECT_EQ(Rec.SampleFrames.back(), 883);
   EXPECT_EQ(BlocksSince(0), (std::vector<int32_t>{0}));
   EXPECT_EQ(Rec.Steps[10], (Step{STEP_BLOCK, 0, 25}));
-  StopAudioStream();
 }
 
 TEST_F(StreamTest, TheFirstRenderFollowsTheBlockBoundaryToTheByte) {
-  FollowClock = false;
-  RegisterRecorders();
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST), 0);
   struct Row { uint32_t Bytes; size_t Samples; } rows[] = {
       {1, 0}, {3535, 0}, {3536, 884}, {3539, 884}, {7071, 884}, {7072, 1768},
   };
   for (const Row& r : rows) {
-    MoveTo(r.Bytes);
-    Cycle();
+    CycleAt(r.Bytes);
     EXPECT_EQ(Rec.SampleFrames.size(), r.Samples) << "at byte " << r.Bytes;
   }
-  StopAudioStream();
 }
 
 TEST_F(StreamTest, TheNthTickComesRightAfterFrame882nMinus1) {
-  RegisterRecorders();
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_FOLLOWS_CLOCK), 0);
   Advance(1000);  // about 48 blocks, several laps of the ring
   const size_t frames = Rec.SampleFrames.size();
   ASSERT_GT(frames, 40u * 884);
@@ -278,7 +266,6 @@ TEST_F(StreamTest, TheNthTickComesRightAfterFrame882nMinus1) {
     EXPECT_EQ(last / 884, r.Block) << "tick " << r.Tick;
     EXPECT_EQ(last % 884, r.FrameInBlock) << "tick " << r.Tick;
   }
-  StopAudioStream();
 }
 
 TEST_F(StreamTest, WithoutSampleCallbackTheRingKeepsItsBytesAndTicksStillCome) {
@@ -294,7 +281,6 @@ TEST_F(StreamTest, WithoutSampleCallbackTheRingKeepsItsBytesAndTicksStillCome) {
   const int64_t rendered = (static_cast<int64_t>(PositionAtMs(500)) / BLOCK_BYTES) * 884;
   EXPECT_EQ(blocks, rendered / 882);
   EXPECT_EQ(App.Stream.TickCounter, rendered % 882);
-  StopAudioStream();
 }
 
 TEST_F(StreamTest, WithoutTickCallbackTheCounterStillWrapsAt882) {
@@ -302,34 +288,26 @@ TEST_F(StreamTest, WithoutTickCallbackTheCounterStillWrapsAt882) {
   FollowClock = false;
   ASSERT_EQ(Open(), 0);
   for (int32_t block = 1; block <= 20; ++block) {
-    MoveTo(static_cast<uint64_t>(block) * BLOCK_BYTES);
-    Cycle();
+    CycleAt(static_cast<uint64_t>(block) * BLOCK_BYTES);
     ASSERT_EQ(App.Stream.TickCounter, (884 * block) % 882) << block;
   }
-  StopAudioStream();
 }
 
 TEST_F(StreamTest, IdleRunsOncePerCycleAfterTheRendersAndBeforeTheSleep) {
-  RegisterRecorders();
-  FollowClock = false;
-  ASSERT_EQ(Open(), 0);
-  MoveTo(2 * BLOCK_BYTES);
-  Cycle();
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST), 0);
+  CycleAt(2 * BLOCK_BYTES);
   Cycle();
   std::vector<int32_t> kinds;
   for (const Step& s : Rec.Steps)
     if (s.Kind != STEP_TICK) kinds.push_back(s.Kind);
   EXPECT_EQ(kinds, (std::vector<int32_t>{STEP_IDLE, STEP_SLEEP, STEP_BLOCK, STEP_BLOCK, STEP_IDLE, STEP_SLEEP,
                                          STEP_IDLE, STEP_SLEEP}));
-  StopAudioStream();
 }
 
 // ---- A late pump --------------------------------------------------------------------------
 
 TEST_F(StreamTest, APumpHeldAcrossKBoundariesRendersKBlocksInRingOrder) {
-  RegisterRecorders();
-  FollowClock = false;
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST), 0);
   uint64_t block = 0;  // absolute block the device is in
   int32_t writeBlock = 0;
   // Every k from 1 to 7, from several write blocks, landing at several places in the block.
@@ -340,31 +318,21 @@ TEST_F(StreamTest, APumpHeldAcrossKBoundariesRendersKBlocksInRingOrder) {
       const uint64_t at = block * BLOCK_BYTES + offset;
       const int32_t play = static_cast<int32_t>((at / 4) % 7072 / 884);
       const int32_t crossed = (play - writeBlock + 8) % 8;
-      const size_t from = Rec.Steps.size();
-      MoveTo(at);
-      Cycle();
-      const std::vector<int32_t> blocks = BlocksSince(from);
+      const std::vector<int32_t> blocks = CycleAt(at);
       EXPECT_EQ(crossed, k);
       EXPECT_EQ(blocks, RingRun(writeBlock, k)) << "k " << k << " landing at byte " << offset;
       ASSERT_FALSE(blocks.empty());
       EXPECT_EQ(blocks.back(), (play + 7) % 8) << "the last is the block before the playing one";
       EXPECT_EQ(App.Stream.WriteBlock, play);
       writeBlock = play;
-      // Nothing more until the device moves on.
-      const size_t idle = Rec.Steps.size();
-      Cycle();
-      EXPECT_TRUE(BlocksSince(idle).empty());
+      EXPECT_TRUE(CycleAt(at).empty()) << "nothing more until the device moves on";
     }
   }
-  StopAudioStream();
 }
 
 TEST_F(StreamTest, ALapLostToALongerHoldVanishesWithoutAStall) {
-  RegisterRecorders();
-  FollowClock = false;
-  ASSERT_EQ(Open(), 0);
-  MoveTo(BLOCK_BYTES + 40);
-  Cycle();  // block 0 rendered, the writer is at block 1
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST), 0);
+  CycleAt(BLOCK_BYTES + 40);  // block 0 rendered, the writer is at block 1
   uint64_t at = BLOCK_BYTES + 40;
   struct Row { int32_t Boundaries; int32_t Rendered; } rows[] = {
       {8, 0}, {1, 1}, {9, 1}, {11, 3}, {16, 0}, {15, 7}, {23, 7}, {1, 1}, {24, 0}, {1, 1},
@@ -372,14 +340,10 @@ TEST_F(StreamTest, ALapLostToALongerHoldVanishesWithoutAStall) {
   int32_t writeBlock = 1;
   for (const Row& r : rows) {
     at += static_cast<uint64_t>(r.Boundaries) * BLOCK_BYTES;
-    const size_t from = Rec.Steps.size();
-    MoveTo(at);
-    Cycle();
-    EXPECT_EQ(BlocksSince(from), RingRun(writeBlock, r.Rendered)) << "after " << r.Boundaries << " boundaries";
+    EXPECT_EQ(CycleAt(at), RingRun(writeBlock, r.Rendered)) << "after " << r.Boundaries << " boundaries";
     writeBlock = (writeBlock + r.Rendered) % 8;
     EXPECT_EQ(App.Stream.WriteBlock, static_cast<int32_t>((at / 4) % 7072 / 884));
   }
-  StopAudioStream();
 }
 
 // ---- What the device plays ----------------------------------------------------------------
@@ -393,20 +357,15 @@ TEST_F(StreamTest, ALapLostToALongerHoldVanishesWithoutAStall) {
 }
 
 TEST_F(StreamTest, TheDevicePlaysOneSilentLapThenEveryRenderedFrameOnce) {
-  RegisterRecorders();
-  CapturePlayed = true;
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(CAPTURE_PLAYED), 0);
   Advance(2000);
   ASSERT_GT(Played.size(), 7072u + 80000u);
   for (size_t i = 0; i < 7072; ++i) ASSERT_EQ(Played[i], 0u) << i;
   EXPECT_TRUE(Continuous(Played, 7072, Played.size()));
-  StopAudioStream();
 }
 
 TEST_F(StreamTest, AHoldOfUpToSevenBoundariesIsNotHeard) {
-  RegisterRecorders();
-  CapturePlayed = true;
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(CAPTURE_PLAYED), 0);
   Advance(300);
   for (int32_t k = 1; k <= 7; ++k) {
     // While the pump sleeps the device crosses k boundaries and stops just short of one more.
@@ -420,13 +379,10 @@ TEST_F(StreamTest, AHoldOfUpToSevenBoundariesIsNotHeard) {
   }
   ASSERT_GT(Played.size(), 7072u);
   EXPECT_TRUE(Continuous(Played, 7072, Played.size()));
-  StopAudioStream();
 }
 
 TEST_F(StreamTest, ALapLostIsHeardAsOneRepeatedLapAndTheMusicGoesOnWhereItWas) {
-  RegisterRecorders();
-  CapturePlayed = true;
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(CAPTURE_PLAYED), 0);
   Advance(300);
   Hold(8 * BLOCK_BYTES + 200);  // eight boundaries: the device comes back to the playing block
   Advance(600);
@@ -443,16 +399,13 @@ TEST_F(StreamTest, ALapLostIsHeardAsOneRepeatedLapAndTheMusicGoesOnWhereItWas) {
   }
   EXPECT_EQ(repeated, 7072u);
   EXPECT_GT(newest, 30000u);
-  StopAudioStream();
 }
 
 // ---- The device's counter -----------------------------------------------------------------
 
 TEST_F(StreamTest, AFailedPositionQueryKeepsTheLastCount) {
-  RegisterRecorders();
-  FollowClock = false;
   FailVirtualPosition(1);
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST), 0);
   struct Row { bool Failing; int32_t Block; std::vector<int32_t> Rendered; } rows[] = {
       {true, 3, {}},          // no query has succeeded: the count is still 0
       {false, 3, {0, 1, 2}},
@@ -462,18 +415,12 @@ TEST_F(StreamTest, AFailedPositionQueryKeepsTheLastCount) {
   };
   for (const Row& r : rows) {
     FailVirtualPosition(r.Failing ? 1 : 0);
-    MoveTo(static_cast<uint64_t>(r.Block) * BLOCK_BYTES + 12);
-    const size_t from = Rec.Steps.size();
-    Cycle();
-    EXPECT_EQ(BlocksSince(from), r.Rendered) << "device in block " << r.Block << (r.Failing ? ", query failing" : "");
+    EXPECT_EQ(CycleAt(static_cast<uint64_t>(r.Block) * BLOCK_BYTES + 12), r.Rendered) << "device in block " << r.Block << (r.Failing ? ", query failing" : "");
   }
-  StopAudioStream();
 }
 
 TEST_F(StreamTest, AfterTheCounterWrapsThePositionIs64FramesBehindAndRenderingGoesOn) {
-  RegisterRecorders();
-  FollowClock = false;
-  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(OpenRecording(DEVICE_MOVED_BY_TEST), 0);
   const uint64_t wrap = 1ull << 32;
   const uint64_t lastLap = wrap / RING_BYTES * RING_BYTES;  // ring byte 0 of the lap the wrap falls in
   ASSERT_EQ(wrap - lastLap, 256u);
@@ -488,12 +435,7 @@ TEST_F(StreamTest, AfterTheCounterWrapsThePositionIs64FramesBehindAndRenderingGo
       {"63 frames into block 0 of the next lap", lastLap + RING_BYTES + 63 * 4, {2, 3, 4, 5, 6}},
       {"64 frames into block 0 of the next lap", lastLap + RING_BYTES + 64 * 4, {7}},
   };
-  for (const Row& r : rows) {
-    MoveTo(r.At);
-    const size_t from = Rec.Steps.size();
-    Cycle();
-    EXPECT_EQ(BlocksSince(from), r.Rendered) << r.What;
-  }
+  for (const Row& r : rows) EXPECT_EQ(CycleAt(r.At), r.Rendered) << r.What;
   // Then five laps in 5 ms steps: every block once, in ring order, each on the cycle in which the
   // counter's position (64 frames behind the device's) enters the next block.
   uint64_t at = lastLap + RING_BYTES + 64 * 4;
@@ -504,12 +446,7 @@ TEST_F(StreamTest, AfterTheCounterWrapsThePositionIs64FramesBehindAndRenderingGo
     const int32_t device = static_cast<int32_t>((at / 4) % 7072 / 884);
     const int32_t behind = static_cast<int32_t>(((at / 4) % 7072 + 7072 - 64) % 7072 / 884);
     ASSERT_EQ(counted, behind);
-    const size_t from = Rec.Steps.size();
-    MoveTo(at);
-    Cycle();
-    const std::vector<int32_t> blocks = BlocksSince(from);
-    ASSERT_EQ(blocks, RingRun(expectNext, (counted - expectNext + 8) % 8)) << "cycle " << cycle << ", device in block " << device;
+    ASSERT_EQ(CycleAt(at), RingRun(expectNext, (counted - expectNext + 8) % 8)) << "cycle " << cycle << ", device in block " << device;
     expectNext = counted;
   }
-  StopAudioStream();
 }

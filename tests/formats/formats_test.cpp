@@ -68,14 +68,16 @@ Expected ReadExpected(const std::string& name) {
   return e;
 }
 
+// The bits of each register the chip has.
+const uint8_t RegisterWidth[14] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
+
 // A reader's frame as the chip takes it: cut to the register widths (which strips the effect
 // bits that YM4..YM6 keep in free bits).
 std::string FrameLine(const SourceTune& t, size_t f) {
-  static const uint8_t width[14] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
   char text[64];
   std::string line;
   for (int r = 0; r < 14; ++r) {
-    std::snprintf(text, sizeof text, r ? " %02X" : "%02X", t.Registers[f * 14 + r] & width[r]);
+    std::snprintf(text, sizeof text, r ? " %02X" : "%02X", t.Registers[f * 14 + r] & RegisterWidth[r]);
     line += text;
   }
   return line + (t.ShapeWritten[f] ? " 1" : " 0");
@@ -309,8 +311,7 @@ TEST(ConvertTune, CutsEveryRegisterToItsChipWidth) {
   for (int r = 0; r < 14; ++r) t.Registers[r] = 0xFF;
   t.ShapeWritten[0] = 1;
   const DumpFrames d = Convert(t);
-  const uint8_t expected[14] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
-  for (int r = 0; r < 14; ++r) EXPECT_EQ(At(d, 0, r), expected[r]) << "R" << r;
+  for (int r = 0; r < 14; ++r) EXPECT_EQ(At(d, 0, r), RegisterWidth[r]) << "R" << r;
 }
 
 TEST(ConvertTune, RescalesPeriodsRoundingHalfUpAndClamping) {
@@ -343,12 +344,8 @@ TEST(ConvertTune, RescalesPeriodsRoundingHalfUpAndClamping) {
     EXPECT_EQ(At(d, 0, 6), c.WantNoise);
     EXPECT_EQ(At(d, 0, 11) | (At(d, 0, 12) << 8), c.WantEnv);
     // --no-rescale and a clock of 1750000 keep the periods.
-    ConvertOptions keep;
-    keep.NoRescale = true;
-    EXPECT_EQ(At(Convert(t, keep), 0, 0), c.Tone & 0xFF);
-    keep.NoRescale = false;
-    keep.Clock = PLAYER_CHIP_CLOCK_HZ;
-    EXPECT_EQ(At(Convert(t, keep), 0, 0), c.Tone & 0xFF);
+    EXPECT_EQ(At(Convert(t, ConvertOptions{0, true}), 0, 0), c.Tone & 0xFF);
+    EXPECT_EQ(At(Convert(t, ConvertOptions{PLAYER_CHIP_CLOCK_HZ, false}), 0, 0), c.Tone & 0xFF);
   }
 }
 
@@ -443,8 +440,7 @@ TEST(RoundTrip, PsgThroughDumpTextGivesTheSameFrames) {
     SourceTune first, second;
     std::string why;
     ASSERT_EQ(ReadNamed(name, &first, &why), 0) << why;
-    ConvertOptions keep;
-    keep.NoRescale = true;
+    const ConvertOptions keep{0, true};
     DumpFrames d1, d2;
     ASSERT_EQ(ConvertTune(first, keep, &d1, &why), 0);
     const std::string text = DumpText(d1);
@@ -454,8 +450,7 @@ TEST(RoundTrip, PsgThroughDumpTextGivesTheSameFrames) {
     for (size_t f = 0; f < first.ShapeWritten.size(); ++f) {
       ASSERT_EQ(second.ShapeWritten[f], first.ShapeWritten[f]) << f;
       // The dump holds the registers cut to the chip's widths.
-      static const uint8_t width[13] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF};
-      for (int r = 0; r < 13; ++r) ASSERT_EQ(second.Registers[f * 14 + r], first.Registers[f * 14 + r] & width[r]);
+      for (int r = 0; r < 13; ++r) ASSERT_EQ(second.Registers[f * 14 + r], first.Registers[f * 14 + r] & RegisterWidth[r]);
     }
     ASSERT_EQ(ConvertTune(second, keep, &d2, &why), 0);
     EXPECT_EQ(DumpText(d2), text);

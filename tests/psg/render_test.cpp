@@ -121,8 +121,6 @@ TEST_F(Renderer, FrameIsLittleEndianLeftThenRight) {
   Write({{0, 100}, {4, 62}, {5, 15}});
   unsigned char bytes[4];
   RenderFrame(bytes);
-  EXPECT_EQ(bytes[0], 0xFC);  // -16388 = 0xBFFC
-  EXPECT_EQ(bytes[1], 0xBF);
-  EXPECT_EQ(bytes[2], 0xF5);  // -11 = 0xFFF5
-  EXPECT_EQ(bytes[3], 0xFF);
+  // Left -16388 = 0xBFFC, right -11 = 0xFFF5.
+  EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + 4), (std::vector<unsigned char>{0xFC, 0xBF, 0xF5, 0xFF}));
 }

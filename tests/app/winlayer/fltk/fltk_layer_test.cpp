@@ -78,19 +78,21 @@ class FltkLayerTest : public ::testing::Test {
   // nothing else was queued.
   void ArmSentinelTimer(NativeHandle window) { ASSERT_EQ(StartWindowTimer(window, 7, 20), 7); }
 
-  // The main window's volume slider at 85 with the sentinel armed, and where its knob is.
+  // The main window's volume slider (control 5) at value, with the keyboard focus when focused
+  // and the sentinel armed, and where its knob is.
   struct SliderAtStart {
     Fl_Window* Window;
     Fl_Slider* Slider;
     int KnobX, Y;
   };
-  SliderAtStart OpenSliderAt85() {
+  SliderAtStart OpenSlider(int32_t value, bool focused = false) {
     Fl_Window* window = WindowOf(OpenMain());
     CreateSlider(5, 6, 75, 130, 18, 0, 100);
-    SetControlValue(5, 85);
-    ArmSentinelTimer(window);
+    SetControlValue(5, value);
     Fl_Slider* slider = SliderOf(5);
-    return {window, slider, slider->x() + slider->w() * 85 / 100, slider->y() + slider->h() / 2};
+    if (focused) Fl::focus(slider);
+    ArmSentinelTimer(window);
+    return {window, slider, slider->x() + slider->w() * value / 100, slider->y() + slider->h() / 2};
   }
 };
 
@@ -267,15 +269,11 @@ TEST_F(FltkLayerTest, SliderRangeTreatsNegativeBoundsAsZeroAndHoldsItsValueInsid
 }
 
 TEST_F(FltkLayerTest, EachArrowKeyMovesTheSliderOneStepWithOneEvent) {
-  Fl_Window* window = WindowOf(OpenMain());
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  SetControlValue(5, 85);
-  Fl::focus(SliderOf(5));
-  ArmSentinelTimer(window);
+  const SliderAtStart at = OpenSlider(85, true);
   const int keys[] = {FL_Right, FL_Right, FL_Left, FL_Left, FL_Left};
   const int32_t expected[] = {86, 87, 86, 85, 84};
   for (int i = 0; i < 5; ++i) {
-    PressKey(window, keys[i]);
+    PressKey(at.Window, keys[i]);
     EXPECT_EQ(WaitEvent(), EVENT_CONTROL) << i;
     EXPECT_EQ(GetEventControl(), 5);
     EXPECT_EQ(GetControlValue(5), expected[i]);
@@ -284,17 +282,13 @@ TEST_F(FltkLayerTest, EachArrowKeyMovesTheSliderOneStepWithOneEvent) {
 }
 
 TEST_F(FltkLayerTest, KeysAtTheEndOfTheRangeDoNotMoveIt) {
-  Fl_Window* window = WindowOf(OpenMain());
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  Fl::focus(SliderOf(5));
-  ArmSentinelTimer(window);
-  PressKey(window, FL_Left);
+  PressKey(OpenSlider(0, true).Window, FL_Left);
   EXPECT_EQ(WaitEvent(), EVENT_TIMER);
   EXPECT_EQ(GetControlValue(5), 0);
 }
 
 TEST_F(FltkLayerTest, DraggingGivesOneEventPerChangeOfPosition) {
-  const SliderAtStart at = OpenSliderAt85();
+  const SliderAtStart at = OpenSlider(85);
   const int pressX = at.KnobX;
   // Press near the knob, then drag left in steps (one repeated, the last beyond the end),
   // counting the changes of position the slider itself shows.
@@ -340,7 +334,7 @@ void SendPointer(Fl_Window* window, int type, int x, int y, bool held) {
 // A quick drag as the X server delivers it to a busy program: press on the knob, one motion far
 // to the left and the release, all read by FLTK in one go. The knob ends at the release.
 TEST_F(FltkLayerTest, AReleaseReadTogetherWithTheLastMotionEndsTheDragThere) {
-  const SliderAtStart at = OpenSliderAt85();
+  const SliderAtStart at = OpenSlider(85);
   SendPointer(at.Window, ButtonPress, at.KnobX, at.Y, false);
   SendPointer(at.Window, MotionNotify, -40, at.Y, true);
   SendPointer(at.Window, ButtonRelease, -40, at.Y, true);
@@ -354,7 +348,7 @@ TEST_F(FltkLayerTest, AReleaseReadTogetherWithTheLastMotionEndsTheDragThere) {
 
 // The same drag with each event read on its own: the motion moves the knob, the release keeps it.
 TEST_F(FltkLayerTest, AReleaseAfterTheLastMotionWasReadKeepsTheKnobThere) {
-  const SliderAtStart at = OpenSliderAt85();
+  const SliderAtStart at = OpenSlider(85);
   const int x = at.Slider->x() + 20;
   SendPointer(at.Window, ButtonPress, at.KnobX, at.Y, false);
   SendPointer(at.Window, MotionNotify, x, at.Y, true);
@@ -370,7 +364,7 @@ TEST_F(FltkLayerTest, AReleaseAfterTheLastMotionWasReadKeepsTheKnobThere) {
 }
 
 TEST_F(FltkLayerTest, AClickAwayFromTheKnobMovesItWithOneEvent) {
-  const SliderAtStart at = OpenSliderAt85();
+  const SliderAtStart at = OpenSlider(85);
   Mouse(at.Window, FL_PUSH, at.Slider->x() + 20, at.Y);
   Mouse(at.Window, FL_RELEASE, at.Slider->x() + 20, at.Y);
   EXPECT_EQ(WaitEvent(), EVENT_CONTROL);
@@ -379,9 +373,7 @@ TEST_F(FltkLayerTest, AClickAwayFromTheKnobMovesItWithOneEvent) {
 }
 
 TEST_F(FltkLayerTest, SettingTheValueFromTheProgramGivesNoEvent) {
-  NativeHandle window = OpenMain();
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  ArmSentinelTimer(window);
+  OpenSlider(0);
   SetControlValue(5, 33);
   EXPECT_EQ(WaitEvent(), EVENT_TIMER);
 }
@@ -395,10 +387,7 @@ TEST_F(FltkLayerTest, ACloseRequestIsDeferredAndKeepsTheWindow) {
 }
 
 TEST_F(FltkLayerTest, DeferredEventsComeBeforeNewerInput) {
-  Fl_Window* window = WindowOf(OpenMain());
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  Fl::focus(SliderOf(5));
-  ArmSentinelTimer(window);
+  Fl_Window* window = OpenSlider(0, true).Window;
   PressKey(window, FL_Right);  // a movement first
   AskToClose(window);          // then the close request
   EXPECT_EQ(WaitEvent(), EVENT_CLOSE);
@@ -415,17 +404,12 @@ TEST_F(FltkLayerTest, ACloseEqualToTheLastDeferredOneIsDropped) {
   AskToClose(window);  // dropped: equal to the last
   AskToClose(other);   // kept: another window
   AskToClose(window);  // kept: no longer the last
-  EXPECT_EQ(WaitEvent(), EVENT_CLOSE);
-  EXPECT_EQ(WaitEvent(), EVENT_CLOSE);
-  EXPECT_EQ(WaitEvent(), EVENT_CLOSE);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitEvent(), EVENT_CLOSE) << i;
   EXPECT_EQ(WaitEvent(), EVENT_TIMER);
 }
 
 TEST_F(FltkLayerTest, AltF4AsksToCloseAndEscapeDoesNot) {
-  Fl_Window* window = WindowOf(OpenMain());
-  CreateSlider(5, 6, 75, 130, 18, 0, 100);
-  Fl::focus(SliderOf(5));
-  ArmSentinelTimer(window);
+  Fl_Window* window = OpenSlider(0, true).Window;
   PressKey(window, FL_Escape);
   EXPECT_EQ(WaitEvent(), EVENT_TIMER);
   PressKey(window, FL_F + 4, FL_ALT);

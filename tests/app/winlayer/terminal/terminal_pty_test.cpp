@@ -301,6 +301,18 @@ struct PanelChild {
     return false;
   }
 
+  bool ExitedWithZero() const { return WIFEXITED(Status) && WEXITSTATUS(Status) == 0; }
+
+  // After a close request: the child reports the close and the layer's end, then exits with 0
+  // and the pty's modes as they were.
+  void ExpectCleanEnd() {
+    EXPECT_EQ(NextNonTimer(), "close");
+    EXPECT_EQ(NextNonTimer(), "ended");
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(ExitedWithZero()) << Status;
+    EXPECT_TRUE(ModesRestored());
+  }
+
   // The pty's modes equal those it had before the child started.
   bool ModesRestored() const {
     termios now{};
@@ -329,10 +341,12 @@ std::string MouseBytes(int button, int x, int y, bool release) {
   return "\033[<" + std::to_string(button) + ";" + std::to_string(x) + ";" + std::to_string(y) + (release ? "m" : "M");
 }
 
+// Each test drives one child.
+struct TerminalPty : ::testing::Test { PanelChild child; };
+
 // --- Keys and the slider --------------------------------------------------------------------
 
-TEST(TerminalPty, SliderKeysGiveOneControlEventPerMovement) {
-  PanelChild child;
+TEST_F(TerminalPty, SliderKeysGiveOneControlEventPerMovement) {
   ASSERT_TRUE(child.StartReady(PanelScenario));
   const struct {
     const char* Capability;
@@ -352,15 +366,10 @@ TEST(TerminalPty, SliderKeysGiveOneControlEventPerMovement) {
     }
   }
   child.Type("q");
-  EXPECT_EQ(child.NextNonTimer(), "close");
-  EXPECT_EQ(child.NextNonTimer(), "ended");
-  ASSERT_TRUE(child.Finish());
-  EXPECT_TRUE(WIFEXITED(child.Status) && WEXITSTATUS(child.Status) == 0);
-  EXPECT_TRUE(child.ModesRestored());
+  child.ExpectCleanEnd();
 }
 
-TEST(TerminalPty, OtherKeysAreIgnored) {
-  PanelChild child;
+TEST_F(TerminalPty, OtherKeysAreIgnored) {
   ASSERT_TRUE(child.StartReady(PanelScenario));
   child.Type("xQ \r");
   child.Type(KeyBytes("kcuu1"));
@@ -370,53 +379,44 @@ TEST(TerminalPty, OtherKeysAreIgnored) {
   EXPECT_EQ(child.NextNonTimer(), "close");
 }
 
-TEST(TerminalPty, MousePressAndDragOnTheBarSetTheSlider) {
-  PanelChild child;
+TEST_F(TerminalPty, MousePressAndDragOnTheBarSetTheSlider) {
   ASSERT_TRUE(child.StartReady(PanelScenario));
   const BarPlace bar = MainBar();
-  // Each report is typed alone and taken in before the next, as a hand on a mouse would.
-  child.Type(MouseBytes(0, bar.X0 + 11, bar.Y, false));  // press on track cell 11
-  EXPECT_EQ(child.NextNonTimer(), "control 5 48");
-  child.Type(MouseBytes(32, bar.X0 + 19, bar.Y, false));  // drag to cell 19
-  EXPECT_EQ(child.NextNonTimer(), "control 5 83");
-  child.Type(MouseBytes(32, bar.X0 + 40, bar.Y + 3, false));  // dragged past the end, off the row
-  EXPECT_EQ(child.NextNonTimer(), "control 5 100");
-  child.Type(MouseBytes(0, bar.X0 + 40, bar.Y + 3, true));  // release where it is: no movement
-  EXPECT_EQ(child.Quiet(), "");
-  child.Type(MouseBytes(0, bar.X0 + 5, bar.Y - 5, false));  // press and release off the bar
-  EXPECT_EQ(child.Quiet(), "");
-  child.Type(MouseBytes(0, bar.X0 + 5, bar.Y - 5, true));
-  EXPECT_EQ(child.Quiet(), "");
-  child.Type(MouseBytes(0, bar.X0 - 1, bar.Y, false));  // press on the left bracket
-  EXPECT_EQ(child.NextNonTimer(), "control 5 0");
-  child.Type(MouseBytes(0, bar.X0 - 1, bar.Y, true));
-  EXPECT_EQ(child.Quiet(), "");
-  child.Type(MouseBytes(35, bar.X0 + 10, bar.Y, false));  // moves with no button drag nothing
-  EXPECT_EQ(child.Quiet(), "");
-  // A quick click whose press and release are read at once (curses may pass on only the
-  // release): one movement.
-  child.Type(MouseBytes(0, bar.X0 + 23, bar.Y, false) + MouseBytes(0, bar.X0 + 23, bar.Y, true));
-  EXPECT_EQ(child.NextNonTimer(), "control 5 100");
-  EXPECT_EQ(child.Quiet(), "");
-  child.Type(KeyBytes("kcub1"));
-  EXPECT_EQ(child.NextNonTimer(), "control 5 99");
-  child.Type("q");
-  EXPECT_EQ(child.NextNonTimer(), "close");
+  const int x = bar.X0, y = bar.Y;
+  // Each report is typed alone and taken in before the next, as a hand on a mouse would. A step
+  // that wants no event must give none before two timer reports.
+  const struct { std::string Bytes; const char* Event; } steps[] = {
+      {MouseBytes(0, x + 11, y, false), "control 5 48"},        // press on track cell 11
+      {MouseBytes(32, x + 19, y, false), "control 5 83"},       // drag to cell 19
+      {MouseBytes(32, x + 40, y + 3, false), "control 5 100"},  // dragged past the end, off the row
+      {MouseBytes(0, x + 40, y + 3, true), ""},                 // release where it is: no movement
+      {MouseBytes(0, x + 5, y - 5, false), ""},                 // press and release off the bar
+      {MouseBytes(0, x + 5, y - 5, true), ""},
+      {MouseBytes(0, x - 1, y, false), "control 5 0"},          // press on the left bracket
+      {MouseBytes(0, x - 1, y, true), ""},
+      {MouseBytes(35, x + 10, y, false), ""},                   // moves with no button drag nothing
+      // A quick click whose press and release are read at once (curses may pass on only the
+      // release): one movement, and nothing after it.
+      {MouseBytes(0, x + 23, y, false) + MouseBytes(0, x + 23, y, true), "control 5 100"},
+      {"", ""},                                                 // typing nothing more
+      {KeyBytes("kcub1"), "control 5 99"},
+      {"q", "close"},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    child.Type(steps[i].Bytes);
+    if (*steps[i].Event) EXPECT_EQ(child.NextNonTimer(), steps[i].Event) << "step " << i;
+    else EXPECT_EQ(child.Quiet(), "") << "step " << i;
+  }
 }
 
 // --- Close requests ---------------------------------------------------------------------
 
-class TerminalCloseKey : public ::testing::TestWithParam<const char*> {};
+struct TerminalCloseKey : ::testing::TestWithParam<const char*> { PanelChild child; };
 
 TEST_P(TerminalCloseKey, EndsTheLoopAndRestoresTheTerminal) {
-  PanelChild child;
   ASSERT_TRUE(child.StartReady(PanelScenario));
   child.Type(GetParam());
-  EXPECT_EQ(child.NextNonTimer(), "close");
-  EXPECT_EQ(child.NextNonTimer(), "ended");
-  ASSERT_TRUE(child.Finish());
-  EXPECT_TRUE(WIFEXITED(child.Status) && WEXITSTATUS(child.Status) == 0);
-  EXPECT_TRUE(child.ModesRestored());
+  child.ExpectCleanEnd();
   // Leaving: mouse and drag reports off, alternate screen left.
   EXPECT_NE(child.Output.find("1000l"), std::string::npos);
   EXPECT_NE(child.Output.find("\033[?1002l"), std::string::npos);
@@ -425,38 +425,31 @@ TEST_P(TerminalCloseKey, EndsTheLoopAndRestoresTheTerminal) {
 
 INSTANTIATE_TEST_SUITE_P(QEscapeCtrlCCtrlD, TerminalCloseKey, ::testing::Values("q", "\033", "\003", "\004"));
 
-class TerminalCloseSignal : public ::testing::TestWithParam<int> {};
+struct TerminalCloseSignal : ::testing::TestWithParam<int> { PanelChild child; };
 
 TEST_P(TerminalCloseSignal, EndsTheLoopAndRestoresTheTerminal) {
-  PanelChild child;
   ASSERT_TRUE(child.StartReady(PanelScenario));
   ASSERT_EQ(::kill(child.Pid, GetParam()), 0);
-  EXPECT_EQ(child.NextNonTimer(), "close");
-  EXPECT_EQ(child.NextNonTimer(), "ended");
-  ASSERT_TRUE(child.Finish());
-  EXPECT_TRUE(WIFEXITED(child.Status) && WEXITSTATUS(child.Status) == 0);
-  EXPECT_TRUE(child.ModesRestored());
+  child.ExpectCleanEnd();
 }
 
 INSTANTIATE_TEST_SUITE_P(IntTermHup, TerminalCloseSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
 
-TEST(TerminalPty, ATerminalThatHangsUpAsksToClose) {
-  PanelChild child;
+TEST_F(TerminalPty, ATerminalThatHangsUpAsksToClose) {
   ASSERT_TRUE(child.StartReady(PanelScenario));
   ::close(child.Master);
   child.Master = -1;
   EXPECT_TRUE(child.Expect("close"));
   EXPECT_TRUE(child.Expect("ended"));
   ASSERT_TRUE(child.Finish());
-  EXPECT_TRUE(WIFEXITED(child.Status) && WEXITSTATUS(child.Status) == 0);
+  EXPECT_TRUE(child.ExitedWithZero()) << child.Status;
 }
 
 // --- Timer, texts, resize ---------------------------------------------------------------
 
-TEST(TerminalPty, TimerEventsComeEvery50MsAndTextsReachTheScreen) {
-  PanelChild child;
+TEST_F(TerminalPty, TimerEventsComeEvery50MsAndTextsReachTheScreen) {
+  const auto start = Clock::now();  // before the child, whose timer starts after the fork
   ASSERT_TRUE(child.Start(PanelScenario));
-  const auto start = Clock::now();
   ASSERT_TRUE(child.Expect("ready"));
   ASSERT_TRUE(child.Expect("timer 4 "));
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(200));
@@ -467,8 +460,7 @@ TEST(TerminalPty, TimerEventsComeEvery50MsAndTextsReachTheScreen) {
   EXPECT_EQ(child.NextNonTimer(), "close");
 }
 
-TEST(TerminalPty, AResizedTerminalIsRedrawnAtItsNewSize) {
-  PanelChild child;
+TEST_F(TerminalPty, AResizedTerminalIsRedrawnAtItsNewSize) {
   ASSERT_TRUE(child.StartReady(PanelScenario));
   std::string line;
   ASSERT_TRUE(child.Expect("timer ", &line));
@@ -491,8 +483,7 @@ TEST(TerminalPty, AResizedTerminalIsRedrawnAtItsNewSize) {
 
 // --- Standard error, exit and crash -------------------------------------------------------
 
-TEST(TerminalPty, StandardErrorOnTheTerminalIsSilencedWhileThePanelShows) {
-  PanelChild child;
+TEST_F(TerminalPty, StandardErrorOnTheTerminalIsSilencedWhileThePanelShows) {
   ASSERT_TRUE(child.StartReady(NoisyScenario, true));
   child.Type("q");
   ASSERT_TRUE(child.Expect("wrote"));
@@ -501,20 +492,18 @@ TEST(TerminalPty, StandardErrorOnTheTerminalIsSilencedWhileThePanelShows) {
   EXPECT_NE(child.Output.find("NOISE-AFTER"), std::string::npos);
 }
 
-TEST(TerminalPty, ExitWithoutEndingTheLayerStillRestoresTheTerminal) {
-  PanelChild child;
+TEST_F(TerminalPty, ExitWithoutEndingTheLayerStillRestoresTheTerminal) {
   ASSERT_TRUE(child.StartReady(ExitScenario));
   ASSERT_TRUE(child.Finish());
-  EXPECT_TRUE(WIFEXITED(child.Status) && WEXITSTATUS(child.Status) == 0);
+  EXPECT_TRUE(child.ExitedWithZero()) << child.Status;
   EXPECT_TRUE(child.ModesRestored());
   EXPECT_NE(child.Output.rfind("\033[?1049l"), std::string::npos);
 }
 
-class TerminalFatalSignal : public ::testing::TestWithParam<int> {};
+struct TerminalFatalSignal : ::testing::TestWithParam<int> { PanelChild child; };
 
 TEST_P(TerminalFatalSignal, RestoresTheTerminalAndStillDiesOfTheSignal) {
   CrashSignal = GetParam();
-  PanelChild child;
   ASSERT_TRUE(child.StartReady(CrashScenario));
   ASSERT_TRUE(child.Finish());
   EXPECT_TRUE(WIFSIGNALED(child.Status) && WTERMSIG(child.Status) == GetParam()) << child.Status;
@@ -533,8 +522,7 @@ INSTANTIATE_TEST_SUITE_P(SegvBusFpeAbrt, TerminalFatalSignal, ::testing::Values(
 
 // --- Availability ---------------------------------------------------------------------------
 
-TEST(TerminalPty, AvailableOnlyToAForegroundJobOnATerminalWithAUsableTerm) {
-  PanelChild child;
+TEST_F(TerminalPty, AvailableOnlyToAForegroundJobOnATerminalWithAUsableTerm) {
   ASSERT_TRUE(child.Start(AvailabilityScenario));
   std::string line;
   const char* const expected[] = {"foreground yes", "dumb no",       "unknown no", "unset no",
