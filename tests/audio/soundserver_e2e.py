@@ -8,8 +8,9 @@ monitor is recorded with parec.
 Cases: one per path from SDL to a server (pulse, pipewire_pulse, pipewire, alsa_pulse), each
 played idle and then with stress-ng --cpu 2: the recording equals tonewell-render's output bit
 for bit from the first music frame on, with no gap (inserted zeros or skipped frames). kill: the
-server SIGKILLed while the player plays and started again 2 s later (kill: PulseAudio; kill_pipewire:
-PipeWire through SDL's native driver). latency: how long a slider
+server SIGKILLed while the player plays and started again 2 s later (kill: PulseAudio;
+kill_pipewire_pulse: PipeWire through pipewire-pulse; kill_pipewire: PipeWire through SDL's native
+driver); the recorder is connected again before the player can reach the server. latency: how long a slider
 move in the terminal panel takes to be heard. Exit code 77 (skipped) where a server cannot be
 started here, saying why.
 """
@@ -30,6 +31,7 @@ from tmux_e2e import level_text, wait_slider  # noqa: E402
 
 BLOCK_FRAMES = 884
 SINK = "tonewell_null"
+PIPEWIRE_PULSE_CONF = "/usr/share/pipewire/pipewire-pulse.conf"
 RAW = ["--raw", "--format=s16le", "--rate=%d" % SAMPLE_RATE, "--channels=2"]
 RESYNC_FRAMES = 256       # frames that must match again after a gap
 RETURN_LIMIT_S = 0.5      # sound back within this of the server's return
@@ -67,6 +69,10 @@ class Server:
         env = {k: v for k, v in os.environ.items() if not k.startswith(("PULSE_", "PIPEWIRE_", "DBUS_", "SDL_", "XDG_"))}
         env.update(XDG_RUNTIME_DIR=run, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
         self.env = env
+        # The player reaches PipeWire through a link of its own that stands only while the server
+        # takes clients: after a restart, once the recorder runs.
+        self.link = os.path.join(case.work, "pipewire-0")
+        self.player_env = dict(env, PIPEWIRE_REMOTE=self.link)
         with open(os.path.join(conf, "tonewell.conf"), "w") as f:  # the graph at the sink's rate
             f.write("context.properties = { default.clock.rate = %d default.clock.allowed-rates = [ %d ] }\n"
                     % (SAMPLE_RATE, SAMPLE_RATE))
@@ -96,22 +102,23 @@ class Server:
         group.append(p)
         return p
 
-    def start(self):
-        """Starts the daemons; returns once the null sink is the default and clients may connect."""
-        env = self.env
+    def start(self, record=None):
+        """Starts the daemons; returns once the null sink is the default and clients may connect.
+        record=(path, latency_ms): a recorder on the sink's monitor that runs before they can."""
+        # Clients find the server only once it is ready: it listens on a socket of the test's own
+        # first (PipeWire: a pipewire-pulse of the test's own), and the clients' socket opens last.
+        self.starts = getattr(self, "starts", 0) + 1
+        setup = os.path.join(self.case.work, "setup%d.sock" % self.starts)
+        env = dict(self.env, PULSE_SERVER="unix:" + setup)
         if self.kind == "pulseaudio":
-            # Clients find the server only once it is ready: it listens on a socket of the
-            # test's own first. An idle null sink renders in 2 s blocks and may hold a new
-            # stream back that long: a silent stream stays on it, and a suspend and resume
-            # shortens its blocks.
-            self.starts = getattr(self, "starts", 0) + 1
-            setup = os.path.join(self.case.work, "setup%d.sock" % self.starts)
-            env = dict(self.env, PULSE_SERVER="unix:" + setup)
             self.spawn(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                         "-L", "module-native-protocol-unix socket=" + setup, "-L", "module-null-sink sink_name=%s "
                         "rate=%d format=s16le channels=2" % (SINK, SAMPLE_RATE)], self.daemons)
         else:
-            for cmd in (["pipewire"], ["wireplumber"], ["pipewire-pulse"]):
+            conf = os.path.join(self.case.work, "setup%d.conf" % self.starts)
+            with open(conf, "w") as f:
+                f.write(read_file(PIPEWIRE_PULSE_CONF).decode().replace('"unix:native"', '"unix:%s"' % setup))
+            for cmd in (["pipewire"], ["wireplumber"], ["pipewire", "-c", conf]):
                 self.spawn(cmd, self.daemons)
         try:
             poll_until(lambda: self.dead() or quiet(["pactl", "info"], env), "%s to answer" % self.kind, 10)
@@ -124,11 +131,22 @@ class Server:
                          "format=s16le", "channels=2"], env), "no null sink on pipewire-pulse")
         poll_until(lambda: quiet(["pactl", "set-default-sink", SINK], env), "the null sink as the default")
         if self.kind == "pulseaudio":
+            # An idle null sink renders in 2 s blocks and may hold a new stream back that long: a
+            # silent stream stays on it, and a suspend and resume shortens its blocks.
             self.spawn(["pacat", "--playback", "-d", SINK, "--latency-msec=%d" % self.sink_ms] + RAW + ["/dev/zero"],
                        self.helpers, env=env)
             for suspend in ("1", "0"):
                 quiet(["pactl", "suspend-sink", SINK, suspend], env)
+        if record:
+            self.record(*record, env=env)
+            poll_until(lambda: subprocess.run(["pactl", "list", "short", "source-outputs"], env=env,
+                                              capture_output=True).stdout.strip(), "the recorder")
+        if self.kind == "pulseaudio":
             check(quiet(["pactl", "load-module", "module-native-protocol-unix"], env), "no socket for clients")
+        else:
+            os.symlink(os.path.join(self.env["XDG_RUNTIME_DIR"], "pipewire-0"), self.link)
+            self.spawn(["pipewire-pulse"], self.daemons)
+            poll_until(lambda: self.dead() or quiet(["pactl", "info"], self.env), "pipewire-pulse to answer", 10)
 
     def dead(self):
         return any(p.poll() is not None for p in self.daemons)
@@ -138,13 +156,15 @@ class Server:
             p.kill()
             p.wait()
         self.daemons = []
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
 
-    def record(self, path, latency_ms=50):
+    def record(self, path, latency_ms=50, env=None):
         """parec on the sink's monitor into path, at real-time priority where allowed."""
         chrt = ["chrt", "-f", "30"] if shutil.which("chrt") and quiet(["chrt", "-f", "30", "true"], self.env) else []
         with open(path, "ab") as out:
             return self.spawn(chrt + ["parec", "-d", SINK + ".monitor", "--latency-msec=%d" % latency_ms] + RAW,
-                              self.helpers, stdout=out)
+                              self.helpers, stdout=out, env=env or self.env)
 
     def close(self):
         for p in reversed(self.daemons + self.helpers):
@@ -227,7 +247,7 @@ class SoundServerCases(Case):
 
     def start_player(self, server, driver):
         copy_dump(self.opt.dump, self.work)
-        player = subprocess.Popen([self.opt.player], cwd=self.work, env=dict(server.env, SDL_AUDIODRIVER=driver),
+        player = subprocess.Popen([self.opt.player], cwd=self.work, env=dict(server.player_env, SDL_AUDIODRIVER=driver),
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=open(os.path.join(self.work, "player.log"), "ab"), start_new_session=True,
                                   preexec_fn=die_with_parent)
@@ -290,6 +310,9 @@ class SoundServerCases(Case):
     def test_kill(self):
         self.kill_path("pulseaudio", "pulseaudio")
 
+    def test_kill_pipewire_pulse(self):
+        self.kill_path("pipewire", "pulseaudio")
+
     def test_kill_pipewire(self):  # the native driver
         self.kill_path("pipewire", "pipewire")
 
@@ -308,9 +331,8 @@ class SoundServerCases(Case):
         server.kill()
         time.sleep(ABSENT_S)  # the outage itself
         check(player.poll() is None, "the player ended with the server (exit code %s)" % player.poll())
-        server.start()
+        server.start((after, recorder_ms))  # recording before the player can connect
         back = time.monotonic()
-        server.record(after, recorder_ms)
         sizes = []  # (time, frames recorded): when each frame came
 
         def sound_back():
