@@ -109,7 +109,7 @@ class Server:
         # first (PipeWire: a pipewire-pulse of the test's own), and the clients' socket opens last.
         self.starts = getattr(self, "starts", 0) + 1
         setup = os.path.join(self.case.work, "setup%d.sock" % self.starts)
-        env = dict(self.env, PULSE_SERVER="unix:" + setup)
+        env = self.record_env = dict(self.env, PULSE_SERVER="unix:" + setup)
         if self.kind == "pulseaudio":
             self.spawn(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                         "-L", "module-native-protocol-unix socket=" + setup, "-L", "module-null-sink sink_name=%s "
@@ -118,7 +118,10 @@ class Server:
             conf = os.path.join(self.case.work, "setup%d.conf" % self.starts)
             with open(conf, "w") as f:
                 f.write(read_file(PIPEWIRE_PULSE_CONF).decode().replace('"unix:native"', '"unix:%s"' % setup))
-            for cmd in (["pipewire"], ["wireplumber"], ["pipewire", "-c", conf]):
+            # The recorders' pipewire-pulse runs at real-time priority: under load its capture
+            # would drop buffers that the player did hand over (seen: 2048 frames missing from
+            # one recording, not from another of the same run through a second instance).
+            for cmd in (["pipewire"], ["wireplumber"], self.realtime() + ["pipewire", "-c", conf]):
                 self.spawn(cmd, self.daemons)
         try:
             poll_until(lambda: self.dead() or quiet(["pactl", "info"], env), "%s to answer" % self.kind, 10)
@@ -138,7 +141,7 @@ class Server:
             for suspend in ("1", "0"):
                 quiet(["pactl", "suspend-sink", SINK, suspend], env)
         if record:
-            self.record(*record, env=env)
+            self.record(*record)
             poll_until(lambda: subprocess.run(["pactl", "list", "short", "source-outputs"], env=env,
                                               capture_output=True).stdout.strip(), "the recorder")
         if self.kind == "pulseaudio":
@@ -159,12 +162,17 @@ class Server:
         if os.path.lexists(self.link):
             os.unlink(self.link)
 
-    def record(self, path, latency_ms=50, env=None):
-        """parec on the sink's monitor into path, at real-time priority where allowed."""
-        chrt = ["chrt", "-f", "30"] if shutil.which("chrt") and quiet(["chrt", "-f", "30", "true"], self.env) else []
+    def realtime(self):
+        """The command prefix for real-time priority where it is allowed, else none."""
+        return ["chrt", "-f", "30"] if shutil.which("chrt") and quiet(["chrt", "-f", "30", "true"], self.env) else []
+
+    def record(self, path, latency_ms=50):
+        """parec on the sink's monitor into path, at real-time priority where allowed, through the
+        test's own socket."""
+        chrt = self.realtime()
         with open(path, "ab") as out:
             return self.spawn(chrt + ["parec", "-d", SINK + ".monitor", "--latency-msec=%d" % latency_ms] + RAW,
-                              self.helpers, stdout=out, env=env or self.env)
+                              self.helpers, stdout=out, env=self.record_env)
 
     def close(self):
         for p in reversed(self.daemons + self.helpers):
