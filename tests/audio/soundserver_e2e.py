@@ -15,13 +15,11 @@ through a pipe sink whose FIFO keeps all that was played when the server dies. l
 move in the terminal panel takes to be heard. Exit code 77 (skipped) where a server cannot be
 started here, saying why.
 """
-import fcntl
 import os
 import shutil
 import signal
 import subprocess
 import sys
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -182,22 +180,14 @@ class Server:
                               self.helpers, stdout=out, env=self.record_env)
 
     def tap(self, path):
-        """PipeWire: a pipe sink, the default from now on, whose FIFO a thread here copies into
-        path. It writes each graph cycle as the cycle plays, and what it wrote stays readable
-        when the server dies, where a recorder's buffer would be lost with it."""
+        """PipeWire: a pipe sink, the default from now on, whose FIFO cat copies into path. It
+        writes each graph cycle as the cycle plays, and what it wrote stays readable when the
+        server dies, where a recorder's buffer would be lost with it."""
         self.taps = getattr(self, "taps", 0) + 1
         fifo = os.path.join(self.case.work, "tap%d.fifo" % self.taps)
         os.mkfifo(fifo)
-
-        def copy():
-            with open(fifo, "rb", buffering=0) as f, open(path, "ab", buffering=0) as out:
-                fcntl.fcntl(f, fcntl.F_SETPIPE_SZ, 1 << 20)
-                while True:
-                    data = f.read(1 << 16)
-                    if not data:
-                        return
-                    out.write(data)
-        threading.Thread(target=copy, daemon=True).start()
+        with open(path, "ab") as out:
+            self.spawn(self.realtime() + ["cat", fifo], self.helpers, stdout=out)
         name = "tonewell_tap%d" % self.taps
         check(quiet(["pactl", "load-module", "module-pipe-sink", "file=" + fifo, "sink_name=" + name, "rate=%d" % SAMPLE_RATE,
                      "format=s16le", "channels=2"], self.record_env), "no pipe sink on pipewire-pulse")
